@@ -1,0 +1,83 @@
+#include "testsupport.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QFile>
+#include <QMessageBox>
+#include <QPointer>
+#include <QTimer>
+
+namespace TestSupport {
+
+QString dataPath(const QString &name)
+{
+    return QStringLiteral(OVERLAYTUNER_TEST_DATA_DIR "/") + name;
+}
+
+QByteArray readDataFile(const QString &name)
+{
+    QFile file(dataPath(name));
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.readAll();
+}
+
+struct ModalAnswerer::Private
+{
+    Action action;
+    QTimer timer;
+    QStringList titles;
+    QStringList texts;
+    QPointer<QWidget> lastSeen;
+};
+
+ModalAnswerer::ModalAnswerer(Action action) : d(new Private)
+{
+    d->action = std::move(action);
+    d->timer.setInterval(20);
+    QObject::connect(&d->timer, &QTimer::timeout, [this] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal) {
+            // A dialog that is shown again (the connection dialog is reused)
+            // counts as a new one once it has been closed.
+            d->lastSeen = nullptr;
+            return;
+        }
+        if (modal == d->lastSeen)
+            return;
+        d->lastSeen = modal;
+        d->titles << modal->windowTitle();
+        if (auto *box = qobject_cast<QMessageBox *>(modal))
+            d->texts << box->text();
+        else
+            d->texts << QString();
+        if (d->action) {
+            d->action(modal);
+        } else if (auto *dialog = qobject_cast<QDialog *>(modal)) {
+            dialog->accept();
+        }
+    });
+    d->timer.start();
+}
+
+ModalAnswerer::~ModalAnswerer()
+{
+    delete d;
+}
+
+QStringList ModalAnswerer::titles() const
+{
+    return d->titles;
+}
+
+QStringList ModalAnswerer::texts() const
+{
+    return d->texts;
+}
+
+int ModalAnswerer::count() const
+{
+    return d->titles.size();
+}
+
+} // namespace TestSupport

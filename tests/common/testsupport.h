@@ -1,0 +1,37 @@
+// Helpers shared by the tests: answering modal dialogs and locating test data.
+#ifndef TESTSUPPORT_H
+#define TESTSUPPORT_H
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+class QWidget;
+
+namespace TestSupport {
+
+QString dataPath(const QString &name);
+QByteArray readDataFile(const QString &name);
+
+// Answers every modal dialog that opens from now on, from a queued timer:
+// records its window title and text, then runs the given action on it (by
+// default it accepts it). Stops when destroyed.
+class ModalAnswerer
+{
+public:
+    using Action = std::function<void(QWidget *dialog)>;
+    explicit ModalAnswerer(Action action = Action());
+    ~ModalAnswerer();
+
+    QStringList titles() const;
+    QStringList texts() const;
+    int count() const;
+
+private:
+    struct Private;
+    Private *d;
+};
+
+} // namespace TestSupport
+
+#endif // TESTSUPPORT_H
