@@ -13,8 +13,7 @@ static void initAboutResources()
     Q_INIT_RESOURCE(overlaytuner);
 }
 
-AboutDialog::AboutDialog(QWidget *parent)
-    : QDialog(parent), ui(new Ui::AboutDialog)
+AboutDialog::AboutDialog(QWidget *parent) : QDialog(parent), ui(new Ui::AboutDialog)
 {
     initAboutResources();
     ui->setupUi(this);
@@ -24,8 +23,7 @@ AboutDialog::AboutDialog(QWidget *parent)
     const QPixmap logo(QStringLiteral(":/LensBench/title.png"));
     ui->logoLabel->setPixmap(logo.scaled(64, 64, Qt::KeepAspectRatio, Qt::FastTransformation));
 
-    ui->aboutText->setText(tr("Overlay tuner. Build ") +
-                           buildDateStamp(QStringLiteral(__DATE__)));
+    ui->aboutText->setText(tr("Overlay tuner. Build ") + buildDateStamp(QStringLiteral(__DATE__)));
     ui->versionText->setText(tr("Version:") + appVersion);
 }
 

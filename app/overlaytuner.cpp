@@ -3,8 +3,7 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 
-OverlayTuner::OverlayTuner(QWidget *parent)
-    : QMainWindow(parent)
+OverlayTuner::OverlayTuner(QWidget *parent) : QMainWindow(parent)
 {
     ui.setupUi(this);
     setFocusPolicy(Qt::StrongFocus);

@@ -12,8 +12,8 @@ WindowPlacement placeOnWorkArea(int workWidth, int workHeight)
     }
     placement.minimumSize = QSize(mainWindowMinWidth, mainWindowMinHeight);
     placement.move = true;
-    placement.position = QPoint((workWidth - mainWindowMinWidth) / 2,
-                                (workHeight - mainWindowMinHeight) / 2);
+    placement.position =
+        QPoint((workWidth - mainWindowMinWidth) / 2, (workHeight - mainWindowMinHeight) / 2);
     return placement;
 }
 
@@ -21,8 +21,8 @@ void loadTranslator()
 {
     // Lives until the process ends, as the application keeps using it.
     auto *translator = new QTranslator;
-    const QString path =
-        QCoreApplication::applicationDirPath() + QStringLiteral("/") + QStringLiteral("overlaytuner_zh.qm");
+    const QString path = QCoreApplication::applicationDirPath() + QStringLiteral("/") +
+                         QStringLiteral("overlaytuner_zh.qm");
     translator->load(path);
     QCoreApplication::installTranslator(translator);
 }

@@ -22,11 +22,12 @@ void TestStartup::placement_data()
     QTest::newRow("full hd") << QSize(1920, 1080) << QSize(1280, 520) << true << QPoint(320, 280);
     QTest::newRow("xga") << QSize(1024, 768) << QSize(1024, 768) << false << QPoint();
     QTest::newRow("exact minimum") << QSize(1280, 520) << QSize(1280, 520) << true << QPoint(0, 0);
-    QTest::newRow("one short each way") << QSize(1279, 519) << QSize(1279, 519) << false << QPoint();
+    QTest::newRow("one short each way")
+        << QSize(1279, 519) << QSize(1279, 519) << false << QPoint();
     QTest::newRow("tall and narrow") << QSize(500, 900) << QSize(500, 900) << false << QPoint();
     QTest::newRow("wide but short") << QSize(2560, 400) << QSize(2560, 400) << false << QPoint();
-    QTest::newRow("odd remainder truncates") << QSize(1281, 523) << QSize(1280, 520) << true
-                                             << QPoint(0, 1);
+    QTest::newRow("odd remainder truncates")
+        << QSize(1281, 523) << QSize(1280, 520) << true << QPoint(0, 1);
 }
 
 void TestStartup::placement()
