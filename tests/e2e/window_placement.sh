@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Starts the real executable on a virtual X screen of the given size and
+# checks where its window opens and how large it is.
+# usage: window_placement.sh EXECUTABLE SCREEN_W SCREEN_H WANT_X WANT_Y WANT_W WANT_H
+set -euo pipefail
+exe="$1"; sw="$2"; sh="$3"; want="$4,$5 ${6}x$7"
+
+work="$(mktemp -d)"
+cleanup() {
+    [ -n "${tool_pid:-}" ] && kill "$tool_pid" 2>/dev/null || true
+    [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null || true
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# A copy beside an empty folder, so no config.ini of the build is touched.
+cp "$exe" "$work/"
+Xvfb -displayfd 3 -screen 0 "${sw}x${sh}x24" -nolisten tcp 3>"$work/display" 2>/dev/null &
+xvfb_pid=$!
+for _ in $(seq 100); do
+    [ -s "$work/display" ] && break
+    sleep 0.05
+done
+export DISPLAY=":$(head -n1 "$work/display")"
+unset QT_QPA_PLATFORM
+
+"$work/$(basename "$exe")" >/dev/null 2>&1 &
+tool_pid=$!
+
+got=""
+for _ in $(seq 100); do
+    if info="$(xwininfo -name OverlayTuner 2>/dev/null)"; then
+        x="$(awk '/Absolute upper-left X/ {print $4}' <<<"$info")"
+        y="$(awk '/Absolute upper-left Y/ {print $4}' <<<"$info")"
+        w="$(awk '/Width:/ {print $2}' <<<"$info")"
+        h="$(awk '/Height:/ {print $2}' <<<"$info")"
+        got="$x,$y ${w}x$h"
+        [ "$got" = "$want" ] && break
+    fi
+    sleep 0.1
+done
+echo "screen ${sw}x$sh: window at $got, expected $want"
+[ "$got" = "$want" ]
