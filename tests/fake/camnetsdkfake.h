@@ -1,0 +1,71 @@
+// Control side of the recording fake SDK: tests script what each CamNet_*
+// function returns and read back every call with copies of the bytes it was
+// handed. Not thread-safe beyond a single mutex around its state.
+#ifndef CAMNETSDKFAKE_H
+#define CAMNETSDKFAKE_H
+
+#include "camnetsdk.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace FakeSdk {
+
+// One recorded SDK call. Byte copies are taken at the moment of the call.
+struct Call
+{
+    std::string function;      // e.g. "CamNet_Login"
+    std::vector<int64_t> args; // the integer arguments, in order
+    std::string record;        // the record handed in, byte for byte
+    std::string requestLine;   // CamNet_StdXmlConfig: requestLineLength bytes
+    std::string body;          // CamNet_StdXmlConfig: bodyLength bytes
+    std::string condition;     // std-config calls: conditionSize bytes
+    std::string input;         // std-config calls: inputSize bytes
+    bool bodyIsNull = false;
+    CamNet_DataCallback callback = nullptr;
+    void *context = nullptr;
+    uint32_t responseCapacity = 0; // CamNet_StdXmlConfig: the sizes offered
+    uint32_t statusCapacity = 0;
+};
+
+// Texts written into the caller's buffers by CamNet_StdXmlConfig. At most the
+// buffer's capacity is written; a NUL follows when asked for and it fits. The
+// size fields receive the bytes written, or the given override when >= 0.
+struct XmlReply
+{
+    std::string response;
+    std::string status;
+    bool terminate = true;
+    int64_t responseSizeField = -1;
+    int64_t statusSizeField = -1;
+};
+
+// One scripted outcome. A failure (value 0, or negative for Login/RealPlay)
+// makes CamNet_GetLastError return error afterwards.
+struct Result
+{
+    int32_t value = 1;
+    int32_t error = 0;
+    XmlReply xml;
+    std::string output; // CamNet_GetStdConfig: bytes copied into the output
+};
+
+// Forgets every call and every scripted result.
+void reset();
+
+// Queues the outcome of the next unscripted call of function. Without a
+// queued result: Login hands out 0, 1, 2, ...; RealPlay 100, 101, ...;
+// every other function succeeds with 1 and writes nothing.
+void push(const std::string &function, const Result &result);
+void pushFailure(const std::string &function, int32_t error);
+void pushXmlReply(const XmlReply &reply);
+void pushStdOutput(const std::string &bytes);
+
+std::vector<Call> calls();
+std::vector<Call> calls(const std::string &function);
+std::vector<std::string> callNames();
+
+} // namespace FakeSdk
+
+#endif // CAMNETSDKFAKE_H
