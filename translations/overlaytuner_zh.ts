@@ -125,6 +125,64 @@
     </message>
 </context>
 <context>
+    <name>CameraConnectWidget</name>
+    <message>
+        <source>CameraConnectWidget</source>
+        <translation>连接相机</translation>
+    </message>
+    <message>
+        <source>IP Address:</source>
+        <translation>IP 地址：</translation>
+    </message>
+    <message>
+        <source>192.168.0.100</source>
+        <translation>192.168.0.100</translation>
+    </message>
+    <message>
+        <source>Port:</source>
+        <translation>端口：</translation>
+    </message>
+    <message>
+        <source>8000</source>
+        <translation>8000</translation>
+    </message>
+    <message>
+        <source>User Name:</source>
+        <translation>用户名：</translation>
+    </message>
+    <message>
+        <source>admin</source>
+        <translation>admin</translation>
+    </message>
+    <message>
+        <source>Password:</source>
+        <translation>密码：</translation>
+    </message>
+    <message>
+        <source>wtkq7350</source>
+        <translation>wtkq7350</translation>
+    </message>
+    <message>
+        <source>Connect</source>
+        <translation>连接</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+</context>
+<context>
+    <name>CenterWidget</name>
+    <message>
+        <source>CenterWidget</source>
+        <translation>预览区</translation>
+    </message>
+    <message>
+        <source>Double PreView</source>
+        <translation>双通道预览</translation>
+    </message>
+</context>
+<context>
     <name>OverlayTunerClass</name>
     <message>
         <source>OverlayTuner</source>
@@ -145,6 +203,21 @@
     <message>
         <source>Disconnect</source>
         <translation>断开</translation>
+    </message>
+</context>
+<context>
+    <name>StatusBarInsertWidget</name>
+    <message>
+        <source>StatusBarInsertWidget</source>
+        <translation>状态栏</translation>
+    </message>
+    <message>
+        <source>Disconnected</source>
+        <translation>未连接</translation>
+    </message>
+    <message>
+        <source>Fusion ON</source>
+        <translation>开启融合</translation>
     </message>
 </context>
 </TS>
