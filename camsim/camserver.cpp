@@ -1,0 +1,414 @@
+#include "camserver.h"
+
+#include "calibrationxml.h"
+
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <thread>
+
+namespace {
+
+const char realm[] = "camsim";
+const QByteArray calibrationPath = "/ISAPI/Thermal/channels/2/fusionCalibration";
+const QByteArray capabilitiesPath = "/ISAPI/Thermal/channels/2/fusionCalibration/capabilities";
+constexpr int fusionSwitchGet = 6768;
+constexpr int fusionSwitchSet = 6769;
+constexpr int thermalChannel = 2;
+constexpr int switchRecordSize = 732;
+
+// Status codes of the camera's ResponseStatus replies.
+constexpr int statusOk = 1;
+constexpr int statusInvalidOperation = 4;
+constexpr int statusInvalidXmlFormat = 5;
+constexpr int statusInvalidXmlContent = 6;
+
+struct RequestContext
+{
+    QByteArray body;
+    bool tooLarge = false;
+};
+
+// Serves the first half of a reply and then fails, so that the client sees the
+// connection drop in the middle of the body.
+struct HalfReply
+{
+    QByteArray body;
+};
+
+ssize_t readHalf(void *cls, uint64_t pos, char *buf, size_t max)
+{
+    const auto *half = static_cast<HalfReply *>(cls);
+    const uint64_t limit = uint64_t(half->body.size()) / 2;
+    if (pos >= limit)
+        return MHD_CONTENT_READER_END_WITH_ERROR;
+    const size_t n = std::min<uint64_t>(max, limit - pos);
+    std::memcpy(buf, half->body.constData() + pos, n);
+    return ssize_t(n);
+}
+
+void freeHalf(void *cls)
+{
+    delete static_cast<HalfReply *>(cls);
+}
+
+int32_t readLe32(const QByteArray &bytes, int offset)
+{
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i)
+        v = (v << 8) | uint8_t(bytes[offset + i]);
+    return int32_t(v);
+}
+
+void writeLe32(QByteArray &bytes, int offset, int32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        bytes[offset + i] = char((uint32_t(value) >> (8 * i)) & 0xff);
+}
+
+QByteArray textReply(const QString &text)
+{
+    return text.toUtf8() + "\n";
+}
+
+} // namespace
+
+CamServer::CamServer(CamState &state, const Options &options) : m_state(state), m_options(options)
+{
+    std::random_device rd;
+    m_random.resize(32);
+    for (char &c : m_random)
+        c = char(rd());
+    QByteArray opaque(16, '\0');
+    for (char &c : opaque)
+        c = char(rd());
+    m_opaque = opaque.toHex();
+}
+
+CamServer::~CamServer()
+{
+    stop();
+}
+
+bool CamServer::start(QString *error)
+{
+    sockaddr_in v4{};
+    sockaddr_in6 v6{};
+    const sockaddr *addr = nullptr;
+    unsigned flags =
+        MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ERROR_LOG;
+    const QByteArray host = m_options.listen.toLatin1();
+    if (inet_pton(AF_INET, host.constData(), &v4.sin_addr) == 1) {
+        v4.sin_family = AF_INET;
+        v4.sin_port = htons(m_options.port);
+        addr = reinterpret_cast<const sockaddr *>(&v4);
+    } else if (inet_pton(AF_INET6, host.constData(), &v6.sin6_addr) == 1) {
+        v6.sin6_family = AF_INET6;
+        v6.sin6_port = htons(m_options.port);
+        addr = reinterpret_cast<const sockaddr *>(&v6);
+        flags |= MHD_USE_IPv6;
+    } else {
+        *error = QStringLiteral("--listen %1 is not a numeric address").arg(m_options.listen);
+        return false;
+    }
+    m_daemon = MHD_start_daemon(flags, m_options.port, nullptr, nullptr, &CamServer::onRequest,
+                                this, MHD_OPTION_SOCK_ADDR, addr, MHD_OPTION_CONNECTION_LIMIT, 64u,
+                                MHD_OPTION_CONNECTION_TIMEOUT, 15u, MHD_OPTION_NOTIFY_COMPLETED,
+                                &CamServer::onCompleted, this, MHD_OPTION_DIGEST_AUTH_RANDOM,
+                                size_t(m_random.size()), m_random.constData(),
+                                MHD_OPTION_NONCE_NC_SIZE, 4096u, MHD_OPTION_END);
+    if (!m_daemon) {
+        *error =
+            QStringLiteral("cannot listen on %1 port %2").arg(m_options.listen).arg(m_options.port);
+        return false;
+    }
+    return true;
+}
+
+void CamServer::stop()
+{
+    if (m_daemon) {
+        MHD_stop_daemon(m_daemon);
+        m_daemon = nullptr;
+    }
+}
+
+uint16_t CamServer::boundPort() const
+{
+    const MHD_DaemonInfo *info = MHD_get_daemon_info(m_daemon, MHD_DAEMON_INFO_BIND_PORT);
+    return info ? info->port : 0;
+}
+
+MHD_Result CamServer::onRequest(void *cls, MHD_Connection *connection, const char *url,
+                                const char *method, const char *, const char *uploadData,
+                                size_t *uploadDataSize, void **context)
+{
+    auto *self = static_cast<CamServer *>(cls);
+    auto *ctx = static_cast<RequestContext *>(*context);
+    if (!ctx) {
+        ctx = new RequestContext;
+        *context = ctx;
+        const char *length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND,
+                                                         MHD_HTTP_HEADER_CONTENT_LENGTH);
+        if (length && std::strtoull(length, nullptr, 10) > maxBodyBytes)
+            ctx->tooLarge = true;
+        return MHD_YES;
+    }
+    if (*uploadDataSize > 0) {
+        if (!ctx->tooLarge && size_t(ctx->body.size()) + *uploadDataSize <= maxBodyBytes)
+            ctx->body.append(uploadData, int(*uploadDataSize));
+        else
+            ctx->tooLarge = true;
+        *uploadDataSize = 0;
+        return MHD_YES;
+    }
+    return self->handle(connection, url, method, ctx->body, ctx->tooLarge);
+}
+
+void CamServer::onCompleted(void *, MHD_Connection *, void **context, MHD_RequestTerminationCode)
+{
+    delete static_cast<RequestContext *>(*context);
+    *context = nullptr;
+}
+
+MHD_Result CamServer::handle(MHD_Connection *connection, const QByteArray &url,
+                             const QByteArray &method, const QByteArray &body, bool tooLarge)
+{
+    m_state.countRequest(QStringLiteral("total"));
+    const CamState::Faults faults = m_state.faults();
+    Reply reply;
+    bool drop = false;
+    if (tooLarge) {
+        reply.status = MHD_HTTP_CONTENT_TOO_LARGE;
+        reply.contentType = "text/plain";
+        reply.body = textReply(QStringLiteral("request body exceeds %1 bytes").arg(maxBodyBytes));
+    } else if (url.startsWith("/camsim/")) {
+        // The simulator's own resources stay reachable whatever faults are on,
+        // so that a test can always switch them off again.
+        reply = camsimControl(method, url, body);
+    } else {
+        MHD_Result queued;
+        if (!authenticate(connection, &queued)) {
+            m_state.countRequest(QStringLiteral("unauthorized"));
+            std::printf("%s %s -> 401\n", method.constData(), url.constData());
+            std::fflush(stdout);
+            return queued;
+        }
+        if (faults.delayMs > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(faults.delayMs));
+        drop = faults.dropConnection;
+        if (url == "/camnet/device" && method == "GET") {
+            m_state.countRequest(QStringLiteral("device"));
+            reply.body = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                         "<DeviceInfo>\n"
+                         "  <deviceName>camsim</deviceName>\n"
+                         "  <model>CAMSIM-DUAL</model>\n"
+                         "  <serialNumber>CAMSIM0000000001</serialNumber>\n"
+                         "  <firmwareVersion>1.0.0</firmwareVersion>\n"
+                         "  <channels>2</channels>\n"
+                         "</DeviceInfo>\n";
+        } else if (url.startsWith("/camnet/stdconfig/")) {
+            if (method == "POST") {
+                reply =
+                    stdConfig(connection, url.mid(int(std::strlen("/camnet/stdconfig/"))), body);
+            } else {
+                reply.status = MHD_HTTP_METHOD_NOT_ALLOWED;
+                reply.contentType = "text/plain";
+                reply.body = textReply(QStringLiteral("standard configuration takes POST"));
+            }
+        } else if (url.startsWith("/ISAPI/")) {
+            reply = isapi(method, url, body, faults);
+        } else {
+            reply.status = MHD_HTTP_NOT_FOUND;
+            reply.contentType = "text/plain";
+            reply.body = textReply(QStringLiteral("no such resource"));
+        }
+    }
+    std::printf("%s %s -> %u\n", method.constData(), url.constData(), reply.status);
+    std::fflush(stdout);
+    return send(connection, reply, drop);
+}
+
+bool CamServer::authenticate(MHD_Connection *connection, MHD_Result *queued)
+{
+    const QByteArray user = m_options.user.toUtf8();
+    const QByteArray password = m_options.password.toUtf8();
+    int result = MHD_NO;
+    if (!m_state.faults().refuseLogin) {
+        char *given = MHD_digest_auth_get_username(connection);
+        if (given) {
+            if (user == given)
+                result = MHD_digest_auth_check2(connection, realm, user.constData(),
+                                                password.constData(), m_options.nonceTimeout,
+                                                MHD_DIGEST_ALG_MD5);
+            MHD_free(given);
+        }
+    }
+    if (result == MHD_YES)
+        return true;
+    static const char denied[] = "authentication required\n";
+    MHD_Response *response = MHD_create_response_from_buffer(
+        sizeof(denied) - 1, const_cast<char *>(denied), MHD_RESPMEM_PERSISTENT);
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "text/plain");
+    // An expired or unknown nonce with otherwise good credentials is marked stale,
+    // so the client retries with the new nonce without asking for the password.
+    *queued = MHD_queue_auth_fail_response2(connection, realm, m_opaque.constData(), response,
+                                            result == MHD_INVALID_NONCE ? MHD_YES : MHD_NO,
+                                            MHD_DIGEST_ALG_MD5);
+    MHD_destroy_response(response);
+    return false;
+}
+
+CamServer::Reply CamServer::isapi(const QByteArray &method, const QByteArray &path,
+                                  const QByteArray &body, const CamState::Faults &faults)
+{
+    Reply reply;
+    const bool isCalibration = path == calibrationPath;
+    const bool isCaps = path == capabilitiesPath;
+    if (!isCalibration && !isCaps) {
+        reply.status = MHD_HTTP_NOT_FOUND;
+        reply.body = CalibrationXml::responseStatus(statusInvalidOperation,
+                                                    QStringLiteral("no such resource"));
+        return reply;
+    }
+    if (method == "GET") {
+        m_state.countRequest(isCaps ? QStringLiteral("capabilities")
+                                    : QStringLiteral("calibrationGet"));
+        if (isCaps && faults.omitCaps)
+            reply.body = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                         "<FusionCalibrationCap>\n</FusionCalibrationCap>\n";
+        else
+            reply.body = isCaps ? CalibrationXml::capabilities(m_state.caps())
+                                : CalibrationXml::calibration(m_state.calibration());
+        if (faults.malformedXml)
+            reply.body.truncate(reply.body.size() / 2);
+        if (faults.oversizeReply)
+            reply.body.append("<!--" + QByteArray(1024 * 1024 + 1, 'x') + "-->\n");
+        return reply;
+    }
+    if (method != "PUT" || isCaps) {
+        reply.status = MHD_HTTP_METHOD_NOT_ALLOWED;
+        reply.body = CalibrationXml::responseStatus(
+            statusInvalidOperation, QStringLiteral("%1 is not allowed here").arg(QString(method)));
+        return reply;
+    }
+    m_state.countRequest(QStringLiteral("calibrationPut"));
+    if (faults.putStatusCode != 0) {
+        reply.body = CalibrationXml::responseStatus(faults.putStatusCode,
+                                                    QStringLiteral("status set by fault"));
+        return reply;
+    }
+    CamState::Calibration c;
+    const QString parseError = CalibrationXml::parseCalibration(body, &c);
+    if (!parseError.isEmpty()) {
+        reply.status = MHD_HTTP_BAD_REQUEST;
+        const bool format = parseError == QLatin1String("malformed XML") ||
+                            parseError == QLatin1String("empty document");
+        reply.body = CalibrationXml::responseStatus(
+            format ? statusInvalidXmlFormat : statusInvalidXmlContent, parseError);
+        return reply;
+    }
+    const QString rangeError = m_state.validate(c);
+    if (!rangeError.isEmpty()) {
+        reply.status = MHD_HTTP_BAD_REQUEST;
+        reply.body = CalibrationXml::responseStatus(statusInvalidXmlContent, rangeError);
+        return reply;
+    }
+    m_state.setCalibration(c);
+    reply.body = CalibrationXml::responseStatus(statusOk, QStringLiteral("OK"));
+    return reply;
+}
+
+CamServer::Reply CamServer::stdConfig(MHD_Connection *connection, const QByteArray &command,
+                                      const QByteArray &body)
+{
+    Reply reply;
+    reply.contentType = "application/octet-stream";
+    m_state.countRequest(QStringLiteral("stdConfig"));
+    bool ok = false;
+    const int number = command.toInt(&ok);
+    auto fail = [&reply](unsigned status, const QString &why) {
+        reply.status = status;
+        reply.contentType = "text/plain";
+        reply.body = textReply(why);
+        return reply;
+    };
+    if (!ok || (number != fusionSwitchGet && number != fusionSwitchSet))
+        return fail(MHD_HTTP_NOT_FOUND, QStringLiteral("unknown command"));
+    const char *cs =
+        MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, "conditionSize");
+    const char *os = MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, "outputSize");
+    bool csOk = false, osOk = false;
+    const int conditionSize = QByteArray(cs).toInt(&csOk);
+    const int outputSize = QByteArray(os).toInt(&osOk);
+    if (!cs || !os || !csOk || !osOk || conditionSize < 0 || outputSize < 0 ||
+        conditionSize > body.size())
+        return fail(MHD_HTTP_BAD_REQUEST, QStringLiteral("bad conditionSize or outputSize"));
+    if (conditionSize != 4 || readLe32(body, 0) != thermalChannel)
+        return fail(MHD_HTTP_BAD_REQUEST, QStringLiteral("condition must be channel 2"));
+    const QByteArray input = body.mid(conditionSize);
+    if (number == fusionSwitchGet) {
+        QByteArray record(switchRecordSize, '\0');
+        writeLe32(record, 0, switchRecordSize);
+        record[4] = 1;
+        record[5] = char(m_state.fusionOn() ? 1 : 2);
+        reply.body = record.left(outputSize);
+        return reply;
+    }
+    if (input.size() != switchRecordSize || readLe32(input, 0) != switchRecordSize)
+        return fail(MHD_HTTP_BAD_REQUEST, QStringLiteral("the switch record is 732 bytes"));
+    const int state = uint8_t(input[5]);
+    if (state != 1 && state != 2)
+        return fail(MHD_HTTP_BAD_REQUEST, QStringLiteral("fusion state must be 1 or 2"));
+    m_state.setFusionOn(state == 1);
+    return reply;
+}
+
+CamServer::Reply CamServer::camsimControl(const QByteArray &method, const QByteArray &path,
+                                          const QByteArray &body)
+{
+    Reply reply;
+    reply.contentType = "application/json";
+    if (path == "/camsim/state" && method == "GET") {
+        reply.body = m_state.toJson();
+    } else if (path == "/camsim/faults" && method == "PUT") {
+        const QString error = m_state.applyFaults(body);
+        if (error.isEmpty()) {
+            reply.body = m_state.toJson();
+        } else {
+            reply.status = MHD_HTTP_BAD_REQUEST;
+            reply.contentType = "text/plain";
+            reply.body = textReply(error);
+        }
+    } else {
+        reply.status = MHD_HTTP_NOT_FOUND;
+        reply.contentType = "text/plain";
+        reply.body = textReply(QStringLiteral("no such resource"));
+    }
+    return reply;
+}
+
+MHD_Result CamServer::send(MHD_Connection *connection, const Reply &reply, bool dropHalfway)
+{
+    MHD_Response *response;
+    if (dropHalfway && reply.body.size() > 1) {
+        auto *half = new HalfReply{reply.body};
+        response = MHD_create_response_from_callback(uint64_t(reply.body.size()), 4096, &readHalf,
+                                                     half, &freeHalf);
+    } else {
+        response = MHD_create_response_from_buffer(size_t(reply.body.size()),
+                                                   const_cast<char *>(reply.body.constData()),
+                                                   MHD_RESPMEM_MUST_COPY);
+    }
+    if (!response)
+        return MHD_NO;
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, reply.contentType.constData());
+    const MHD_Result result = MHD_queue_response(connection, reply.status, response);
+    MHD_destroy_response(response);
+    return result;
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "camstate.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdarg>
+#include <cstdint>
+#include <sys/socket.h>
+#include <sys/types.h>
+
+#include <microhttpd.h>
+
+// The simulated camera's HTTP server: Digest authentication, the device,
+// calibration and switch resources, and the simulator's own control resources.
+class CamServer
+{
+public:
+    struct Options
+    {
+        QString listen = QStringLiteral("127.0.0.1");
+        uint16_t port = 8000;
+        QString user = QStringLiteral("admin");
+        QString password = QStringLiteral("camsim12345");
+        unsigned nonceTimeout = 300;
+    };
+
+    static constexpr size_t maxBodyBytes = 64 * 1024;
+
+    CamServer(CamState &state, const Options &options);
+    ~CamServer();
+    CamServer(const CamServer &) = delete;
+    CamServer &operator=(const CamServer &) = delete;
+
+    bool start(QString *error);
+    void stop();
+    uint16_t boundPort() const;
+
+private:
+    struct Reply
+    {
+        unsigned status = 200;
+        QByteArray contentType = "application/xml";
+        QByteArray body;
+    };
+
+    static MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *url,
+                                const char *method, const char *version, const char *uploadData,
+                                size_t *uploadDataSize, void **context);
+    static void onCompleted(void *cls, MHD_Connection *connection, void **context,
+                            MHD_RequestTerminationCode toe);
+
+    MHD_Result handle(MHD_Connection *connection, const QByteArray &url, const QByteArray &method,
+                      const QByteArray &body, bool tooLarge);
+    bool authenticate(MHD_Connection *connection, MHD_Result *queued);
+    Reply isapi(const QByteArray &method, const QByteArray &path, const QByteArray &body,
+                const CamState::Faults &faults);
+    Reply stdConfig(MHD_Connection *connection, const QByteArray &command, const QByteArray &body);
+    Reply camsimControl(const QByteArray &method, const QByteArray &path, const QByteArray &body);
+    MHD_Result send(MHD_Connection *connection, const Reply &reply, bool dropHalfway);
+
+    CamState &m_state;
+    Options m_options;
+    MHD_Daemon *m_daemon = nullptr;
+    QByteArray m_random;
+    QByteArray m_opaque;
+};

@@ -1,0 +1,238 @@
+#include "camstate.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMutexLocker>
+#include <QRegularExpression>
+#include <QSaveFile>
+
+#include <cmath>
+
+namespace {
+
+// Where the overlay lines up: the thermal lens sees a narrower field and sits
+// beside the visible one, so the ideal setting is not the neutral one. The
+// parallax per distance level is not a whole number of pixels, so only one
+// level can be compensated exactly by the integer biases.
+constexpr int idealLevel = 6;
+constexpr int idealScale = 72;
+constexpr int idealHorShift = 82;
+constexpr int idealVerShift = 112;
+constexpr double parallaxX = 7.3;
+constexpr double parallaxY = -2.9;
+
+QJsonObject calibrationToJson(const CamState::Calibration &c)
+{
+    QJsonObject o;
+    o["distanceLevel"] = c.distanceLevel;
+    o["horScale"] = c.horScale;
+    o["verScale"] = c.verScale;
+    o["horShift"] = c.horShift;
+    o["verShift"] = c.verShift;
+    return o;
+}
+
+QString outOfRange(const char *name, int value, const CamState::Range &r)
+{
+    if (value >= r.min && value <= r.max)
+        return QString();
+    return QStringLiteral("%1 %2 is outside %3..%4").arg(name).arg(value).arg(r.min).arg(r.max);
+}
+
+} // namespace
+
+CamState::CamState()
+{
+    m_cal.distanceLevel = m_caps.distanceLevel.def;
+    m_cal.horScale = m_caps.horScale.def;
+    m_cal.verScale = m_caps.verScale.def;
+    m_cal.horShift = m_caps.horShift.def;
+    m_cal.verShift = m_caps.verShift.def;
+}
+
+CamState::Calibration CamState::calibration() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_cal;
+}
+
+bool CamState::fusionOn() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_fusionOn;
+}
+
+CamState::Faults CamState::faults() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_faults;
+}
+
+QString CamState::validate(const Calibration &c) const
+{
+    const QString reasons[] = {
+        outOfRange("distanceLevel", c.distanceLevel, m_caps.distanceLevel),
+        outOfRange("ScaleRatio/horizontal", c.horScale, m_caps.horScale),
+        outOfRange("ScaleRatio/vertical", c.verScale, m_caps.verScale),
+        outOfRange("Bias/horizontal", c.horShift, m_caps.horShift),
+        outOfRange("Bias/vertical", c.verShift, m_caps.verShift),
+    };
+    for (const QString &r : reasons) {
+        if (!r.isEmpty())
+            return r;
+    }
+    return QString();
+}
+
+void CamState::setCalibration(const Calibration &c)
+{
+    QMutexLocker lock(&m_mutex);
+    m_cal = c;
+    saveLocked();
+}
+
+void CamState::setFusionOn(bool on)
+{
+    QMutexLocker lock(&m_mutex);
+    m_fusionOn = on;
+    saveLocked();
+}
+
+QString CamState::applyFaults(const QByteArray &text)
+{
+    Faults f;
+    {
+        QMutexLocker lock(&m_mutex);
+        f = m_faults;
+    }
+    const QStringList items =
+        QString::fromUtf8(text).split(QRegularExpression("[\\s,&]+"), Qt::SkipEmptyParts);
+    for (const QString &item : items) {
+        const int eq = item.indexOf('=');
+        const QString name = eq < 0 ? item : item.left(eq);
+        const QString value = eq < 0 ? QStringLiteral("1") : item.mid(eq + 1);
+        bool ok = false;
+        const int n = value.toInt(&ok);
+        if (!ok)
+            return QStringLiteral("fault %1: value %2 is not a number").arg(name, value);
+        if (name == "delay")
+            f.delayMs = qBound(0, n, 60000);
+        else if (name == "malformed-xml")
+            f.malformedXml = n != 0;
+        else if (name == "oversize-reply")
+            f.oversizeReply = n != 0;
+        else if (name == "omit-caps")
+            f.omitCaps = n != 0;
+        else if (name == "put-status")
+            f.putStatusCode = n;
+        else if (name == "refuse-login")
+            f.refuseLogin = n != 0;
+        else if (name == "drop-connection")
+            f.dropConnection = n != 0;
+        else
+            return QStringLiteral("unknown fault %1").arg(name);
+    }
+    QMutexLocker lock(&m_mutex);
+    m_faults = f;
+    return QString();
+}
+
+double CamState::alignmentError() const
+{
+    const Calibration c = calibration();
+    const double cx = 320, cy = 240;
+    const double ex = (c.horShift - idealHorShift) + parallaxX * (c.distanceLevel - idealLevel);
+    const double ey = (c.verShift - idealVerShift) + parallaxY * (c.distanceLevel - idealLevel);
+    const double objects[][2] = {{200, 300}, {460, 200}};
+    double sum = 0;
+    for (const auto &p : objects) {
+        const double ox = cx + (p[0] - cx) * c.horScale / idealScale + ex;
+        const double oy = cy + (p[1] - cy) * c.verScale / idealScale + ey;
+        sum += std::hypot(ox - p[0], oy - p[1]);
+    }
+    return sum / 2;
+}
+
+void CamState::countRequest(const QString &kind)
+{
+    QMutexLocker lock(&m_mutex);
+    ++m_counters[kind];
+}
+
+QByteArray CamState::toJson() const
+{
+    QJsonObject o;
+    QJsonObject counters;
+    Faults f;
+    {
+        QMutexLocker lock(&m_mutex);
+        o["calibration"] = calibrationToJson(m_cal);
+        o["fusion"] = m_fusionOn;
+        for (auto it = m_counters.begin(); it != m_counters.end(); ++it)
+            counters[it.key()] = double(it.value());
+        f = m_faults;
+    }
+    o["alignmentError"] = alignmentError();
+    o["requests"] = counters;
+    QJsonObject faults;
+    faults["delay"] = f.delayMs;
+    faults["malformed-xml"] = f.malformedXml;
+    faults["oversize-reply"] = f.oversizeReply;
+    faults["omit-caps"] = f.omitCaps;
+    faults["put-status"] = f.putStatusCode;
+    faults["refuse-login"] = f.refuseLogin;
+    faults["drop-connection"] = f.dropConnection;
+    o["faults"] = faults;
+    return QJsonDocument(o).toJson(QJsonDocument::Compact) + "\n";
+}
+
+bool CamState::load(const QString &path, QString *error)
+{
+    QFile file(path);
+    if (!file.exists())
+        return true;
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    QJsonParseError parseError;
+    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &parseError);
+    if (!doc.isObject()) {
+        *error = QStringLiteral("%1 is not a state file: %2").arg(path, parseError.errorString());
+        return false;
+    }
+    const QJsonObject o = doc.object();
+    const QJsonObject c = o["calibration"].toObject();
+    Calibration cal;
+    cal.distanceLevel = c["distanceLevel"].toInt(m_cal.distanceLevel);
+    cal.horScale = c["horScale"].toInt(m_cal.horScale);
+    cal.verScale = c["verScale"].toInt(m_cal.verScale);
+    cal.horShift = c["horShift"].toInt(m_cal.horShift);
+    cal.verShift = c["verShift"].toInt(m_cal.verShift);
+    const QString invalid = validate(cal);
+    if (!invalid.isEmpty()) {
+        *error = QStringLiteral("%1: %2").arg(path, invalid);
+        return false;
+    }
+    QMutexLocker lock(&m_mutex);
+    m_cal = cal;
+    m_fusionOn = o["fusion"].toBool(false);
+    return true;
+}
+
+bool CamState::saveLocked() const
+{
+    if (m_stateFile.isEmpty())
+        return true;
+    QJsonObject o;
+    o["calibration"] = calibrationToJson(m_cal);
+    o["fusion"] = m_fusionOn;
+    // QSaveFile writes beside the target and renames over it, so a kill at any
+    // moment leaves either the old file or the new one.
+    QSaveFile file(m_stateFile);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(QJsonDocument(o).toJson());
+    return file.commit();
+}

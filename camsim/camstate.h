@@ -1,0 +1,81 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMap>
+#include <QMutex>
+#include <QString>
+
+// The values a camera keeps (calibration, capability ranges, fusion switch) and
+// the simulator's counters and faults, shared by all connection threads.
+class CamState
+{
+public:
+    struct Calibration
+    {
+        int distanceLevel = 1;
+        int horScale = 64;
+        int verScale = 64;
+        int horShift = 100;
+        int verShift = 100;
+    };
+    struct Range
+    {
+        int min;
+        int max;
+        int def;
+    };
+    struct Caps
+    {
+        Range distanceLevel{1, 10, 1};
+        Range horScale{1, 128, 64};
+        Range verScale{1, 128, 64};
+        Range horShift{0, 200, 100};
+        Range verShift{0, 200, 100};
+    };
+    struct Faults
+    {
+        int delayMs = 0;
+        bool malformedXml = false;
+        bool oversizeReply = false;
+        bool omitCaps = false;
+        int putStatusCode = 0;
+        bool refuseLogin = false;
+        bool dropConnection = false;
+    };
+
+    CamState();
+
+    Calibration calibration() const;
+    Caps caps() const { return m_caps; }
+    bool fusionOn() const;
+    Faults faults() const;
+
+    // Returns an empty text when the values lie within the capabilities, else why not.
+    QString validate(const Calibration &c) const;
+    void setCalibration(const Calibration &c);
+    void setFusionOn(bool on);
+    // Applies "name=value" settings, one per line or separated by commas or spaces.
+    QString applyFaults(const QByteArray &text);
+
+    // Mean distance, in pixels of the 640 x 480 picture, between where the warm
+    // objects are drawn by the overlay and where they really are.
+    double alignmentError() const;
+
+    void countRequest(const QString &kind);
+    QByteArray toJson() const;
+
+    // Persistence: a missing file is not an error; a broken one is.
+    bool load(const QString &path, QString *error);
+    void setStateFile(const QString &path) { m_stateFile = path; }
+
+private:
+    bool saveLocked() const;
+
+    mutable QMutex m_mutex;
+    Calibration m_cal;
+    Caps m_caps;
+    bool m_fusionOn = false;
+    Faults m_faults;
+    QString m_stateFile;
+    QMap<QString, quint64> m_counters;
+};
