@@ -1,0 +1,394 @@
+#!/usr/bin/env python3
+"""The camera simulator through HTTP on 127.0.0.1."""
+
+import hashlib
+import http.client
+import json
+import os
+import re
+import signal
+import struct
+import subprocess
+import tempfile
+import time
+import unittest
+
+CAMSIM = os.environ.get("CAMSIM", "camsim")
+USER, PASSWORD = "admin", "s3cret"
+CAL = "/ISAPI/Thermal/channels/2/fusionCalibration"
+CAPS = CAL + "/capabilities"
+
+
+def calibration_xml(level, hscale, vscale, hbias, vbias):
+    return (f"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<FusionCalibration>\n"
+            f"  <distanceLevel>{level}</distanceLevel>\n"
+            f"  <ScaleRatio>\n    <horizontal>{hscale}</horizontal>\n"
+            f"    <vertical>{vscale}</vertical>\n  </ScaleRatio>\n"
+            f"  <Bias>\n    <horizontal>{hbias}</horizontal>\n"
+            f"    <vertical>{vbias}</vertical>\n  </Bias>\n</FusionCalibration>\n").encode()
+
+
+def leaf(text, path):
+    m = re.search(r"<%s>\s*(-?\d+)\s*</%s>" % (path, path), text)
+    return int(m.group(1)) if m else None
+
+
+def calibration_values(text):
+    sr = re.search(r"<ScaleRatio>(.*?)</ScaleRatio>", text, re.S).group(1)
+    bias = re.search(r"<Bias>(.*?)</Bias>", text, re.S).group(1)
+    return (leaf(text, "distanceLevel"), leaf(sr, "horizontal"), leaf(sr, "vertical"),
+            leaf(bias, "horizontal"), leaf(bias, "vertical"))
+
+
+class Camsim:
+    """One simulator process on a free loopback port."""
+
+    def __init__(self, *args):
+        self.proc = subprocess.Popen(
+            [CAMSIM, "--port", "0", "--user", USER, "--password", PASSWORD, *args],
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        first = self.proc.stdout.readline()
+        m = re.search(r"127\.0\.0\.1 port (\d+)", first)
+        if not m:
+            self.proc.kill()
+            raise AssertionError("unexpected first line: %r (%s)" % (first, self.proc.stderr.read()))
+        self.port = int(m.group(1))
+
+    def stop(self, sig=signal.SIGTERM):
+        if self.proc.poll() is None:
+            self.proc.send_signal(sig)
+        try:
+            rc = self.proc.wait(timeout=10)
+            self.log = self.proc.stdout.read()
+        finally:
+            self.proc.stdout.close()
+            self.proc.stderr.close()
+        return rc
+
+    def plain(self, method, path, body=None):
+        conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
+        conn.request(method, path, body=body)
+        resp = conn.getresponse()
+        data = resp.read()
+        conn.close()
+        return resp.status, data
+
+    def state(self):
+        status, data = self.plain("GET", "/camsim/state")
+        assert status == 200
+        return json.loads(data)
+
+    def faults(self, text):
+        return self.plain("PUT", "/camsim/faults", text.encode())
+
+
+class DigestClient:
+    """A keep-alive Digest MD5 client that reuses its nonce like a streaming client does."""
+
+    def __init__(self, port, user=USER, password=PASSWORD):
+        self.conn = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
+        self.user, self.password = user, password
+        self.challenge = None
+        self.nc = 0
+
+    def close(self):
+        self.conn.close()
+
+    def _authorization(self, method, path):
+        c = self.challenge
+        self.nc += 1
+        nc = "%08x" % self.nc
+        cnonce = os.urandom(8).hex()
+        md5 = lambda s: hashlib.md5(s.encode()).hexdigest()
+        ha1 = md5("%s:%s:%s" % (self.user, c["realm"], self.password))
+        ha2 = md5("%s:%s" % (method, path))
+        response = md5("%s:%s:%s:%s:auth:%s" % (ha1, c["nonce"], nc, cnonce, ha2))
+        return ('Digest username="%s", realm="%s", nonce="%s", uri="%s", algorithm=MD5, '
+                'response="%s", opaque="%s", qop=auth, nc=%s, cnonce="%s"'
+                % (self.user, c["realm"], c["nonce"], path, response, c.get("opaque", ""),
+                   nc, cnonce))
+
+    def _send(self, method, path, body):
+        headers = {}
+        if self.challenge:
+            headers["Authorization"] = self._authorization(method, path)
+        self.conn.request(method, path, body=body, headers=headers)
+        resp = self.conn.getresponse()
+        return resp, resp.read()
+
+    def request(self, method, path, body=None, retry=True):
+        """Returns (status, body, WWW-Authenticate of the last 401 or None)."""
+        resp, data = self._send(method, path, body)
+        header = resp.getheader("WWW-Authenticate")
+        if resp.status == 401 and retry and header:
+            self.challenge = dict(re.findall(r'(\w+)="?([^",]*)"?', header))
+            self.nc = 0
+            resp, data = self._send(method, path, body)
+            header = resp.getheader("WWW-Authenticate")
+        return resp.status, data, header if resp.status == 401 else None
+
+
+class CamsimCase(unittest.TestCase):
+    args = ()
+
+    def setUp(self):
+        self.sim = Camsim(*self.args)
+        self.client = DigestClient(self.sim.port)
+
+    def tearDown(self):
+        self.client.close()
+        self.assertEqual(self.sim.stop(), 0)
+
+    def put_calibration(self, body):
+        status, data, _ = self.client.request("PUT", CAL, body)
+        return status, data.decode()
+
+
+class DigestTest(CamsimCase):
+    args = ("--nonce-timeout", "1")
+
+    def test_challenge_is_md5_digest_only(self):
+        status, _ = self.sim.plain("GET", "/camnet/device")
+        self.assertEqual(status, 401)
+        conn = http.client.HTTPConnection("127.0.0.1", self.sim.port, timeout=10)
+        conn.request("GET", "/camnet/device")
+        header = conn.getresponse().getheader("WWW-Authenticate")
+        conn.close()
+        self.assertTrue(header.startswith("Digest "), header)
+        self.assertRegex(header.lower(), r'algorithm="?md5')
+        self.assertNotIn("Basic", header)
+
+    def test_good_and_wrong_credentials(self):
+        status, data, _ = self.client.request("GET", "/camnet/device")
+        self.assertEqual(status, 200)
+        self.assertIn(b"<DeviceInfo>", data)
+        for user, password in ((USER, "wrong"), ("other", PASSWORD)):
+            bad = DigestClient(self.sim.port, user, password)
+            status, _, header = bad.request("GET", "/camnet/device")
+            bad.close()
+            self.assertEqual(status, 401)
+            self.assertNotRegex(header.lower(), r'stale="?true')
+
+    def test_expired_nonce_is_stale_and_a_fresh_one_works(self):
+        self.assertEqual(self.client.request("GET", CAL)[0], 200)
+        time.sleep(2.2)
+        status, _, header = self.client.request("GET", CAL, retry=False)
+        self.assertEqual(status, 401)
+        self.assertRegex(header.lower(), r'stale="?true')
+        self.assertEqual(self.client.request("GET", CAL)[0], 200)
+
+
+class IsapiTest(CamsimCase):
+    def test_reads_calibration_and_capabilities(self):
+        status, data, _ = self.client.request("GET", CAL)
+        self.assertEqual(status, 200)
+        self.assertEqual(calibration_values(data.decode()), (1, 64, 64, 100, 100))
+        status, data, _ = self.client.request("GET", CAPS)
+        self.assertEqual(status, 200)
+        text = data.decode()
+        self.assertRegex(text, r'<distanceLevel min="1" max="10" default="1"/>')
+        self.assertEqual(len(re.findall(r'min="1" max="128" default="64"', text)), 2)
+        self.assertEqual(len(re.findall(r'min="0" max="200" default="100"', text)), 2)
+
+    def test_good_put_is_stored_and_changes_alignment(self):
+        before = self.sim.state()["alignmentError"]
+        status, text = self.put_calibration(calibration_xml(6, 72, 72, 82, 112))
+        self.assertEqual((status, leaf(text, "statusCode")), (200, 1))
+        _, data, _ = self.client.request("GET", CAL)
+        self.assertEqual(calibration_values(data.decode()), (6, 72, 72, 82, 112))
+        state = self.sim.state()
+        self.assertEqual(state["calibration"]["horShift"], 82)
+        self.assertLess(state["alignmentError"], 0.001)
+        self.assertGreater(before, 1)
+        # Every single step away from the aligned setting shows as an error.
+        for values in ((5, 72, 72, 82, 112), (6, 73, 72, 82, 112), (6, 72, 72, 82, 113)):
+            self.put_calibration(calibration_xml(*values))
+            self.assertGreater(self.sim.state()["alignmentError"], 0.5, values)
+
+    def test_refused_puts_keep_the_values_and_say_why(self):
+        cases = [
+            (calibration_xml(11, 64, 64, 100, 100), 6, "distanceLevel"),
+            (calibration_xml(4, 0, 64, 100, 100), 6, "ScaleRatio/horizontal"),
+            (calibration_xml(4, 64, 64, 100, 201), 6, "Bias/vertical"),
+            (calibration_xml(4, 64, 64, 100, 100).replace(b"<Bias>", b"<Bais>")
+             .replace(b"</Bias>", b"</Bais>"), 6, "Bias"),
+            (calibration_xml(4, 64, 64, "1x", 100), 6, "Bias/horizontal"),
+            (b"<FusionCalibration><distanceLevel>4</distanceLevel>", 5, "malformed"),
+            (b"<?xml version=\"1.0\"?><!DOCTYPE FusionCalibration [<!ENTITY a \"5\">]>"
+             b"<FusionCalibration><distanceLevel>&a;</distanceLevel></FusionCalibration>", 6,
+             "document type"),
+            (b"<ResponseStatus/>", 6, "FusionCalibration"),
+        ]
+        for body, code, reason in cases:
+            status, text = self.put_calibration(body)
+            self.assertEqual(status, 400, body)
+            self.assertEqual(leaf(text, "statusCode"), code, text)
+            self.assertIn(reason, re.search(r"<statusString>(.*)</statusString>", text).group(1))
+        _, data, _ = self.client.request("GET", CAL)
+        self.assertEqual(calibration_values(data.decode()), (1, 64, 64, 100, 100))
+
+    def test_other_requests_get_a_response_status(self):
+        for method, path, expected in (("GET", "/ISAPI/Thermal/channels/1/fusionCalibration", 404),
+                                       ("PUT", CAPS, 405), ("DELETE", CAL, 405)):
+            status, data, _ = self.client.request(method, path, b"" if method == "PUT" else None)
+            self.assertEqual(status, expected, path)
+            self.assertIn(b"<ResponseStatus>", data)
+            self.assertNotEqual(leaf(data.decode(), "statusCode"), 1)
+
+    def test_oversized_body_is_refused(self):
+        body = calibration_xml(4, 64, 64, 100, 100) + b" " * (64 * 1024)
+        status, _, _ = self.client.request("PUT", CAL, body)
+        self.assertEqual(status, 413)
+
+
+def std_config(client, command, condition, payload=b"", output_size=0):
+    path = "/camnet/stdconfig/%d?conditionSize=%d&outputSize=%d" % (
+        command, len(condition), output_size)
+    status, data, _ = client.request("POST", path, condition + payload)
+    return status, data
+
+
+def switch_record(state):
+    return struct.pack("<IBB", 732, 1, state) + bytes(726)
+
+
+class StdConfigTest(CamsimCase):
+    channel = struct.pack("<i", 2)
+
+    def test_switch_round_trip(self):
+        status, data = std_config(self.client, 6768, self.channel, output_size=732)
+        self.assertEqual(status, 200)
+        self.assertEqual(len(data), 732)
+        self.assertEqual(struct.unpack_from("<I", data)[0], 732)
+        self.assertEqual(data[5], 2)
+        for state, on in ((1, True), (2, False), (1, True)):
+            self.assertEqual(std_config(self.client, 6769, self.channel, switch_record(state)),
+                             (200, b""))
+            self.assertEqual(std_config(self.client, 6768, self.channel, output_size=732)[1][5],
+                             state)
+            self.assertEqual(self.sim.state()["fusion"], on)
+
+    def test_output_never_exceeds_the_asked_size(self):
+        status, data = std_config(self.client, 6768, self.channel, output_size=10)
+        self.assertEqual((status, len(data)), (200, 10))
+
+    def test_bad_requests(self):
+        self.assertEqual(std_config(self.client, 6770, self.channel)[0], 404)
+        self.assertEqual(std_config(self.client, 6768, struct.pack("<i", 1), output_size=732)[0],
+                         400)
+        self.assertEqual(std_config(self.client, 6769, self.channel, switch_record(3))[0], 400)
+        self.assertEqual(std_config(self.client, 6769, self.channel, switch_record(1)[:700])[0],
+                         400)
+        self.assertFalse(self.sim.state()["fusion"])
+
+
+class PersistenceTest(unittest.TestCase):
+    def test_state_survives_a_restart(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(tmp, "state.json")
+            sim = Camsim("--state", path)
+            client = DigestClient(sim.port)
+            status, _, _ = client.request("PUT", CAL, calibration_xml(7, 70, 60, 90, 110))
+            self.assertEqual(status, 200)
+            self.assertEqual(std_config(client, 6769, StdConfigTest.channel, switch_record(1))[0],
+                             200)
+            client.close()
+            self.assertEqual(sim.stop(), 0)
+            with open(path) as f:
+                self.assertEqual(json.load(f)["calibration"]["distanceLevel"], 7)
+            self.assertEqual(os.listdir(tmp), ["state.json"])
+
+            sim = Camsim("--state", path)
+            client = DigestClient(sim.port)
+            _, data, _ = client.request("GET", CAL)
+            self.assertEqual(calibration_values(data.decode()), (7, 70, 60, 90, 110))
+            self.assertTrue(sim.state()["fusion"])
+            client.close()
+            self.assertEqual(sim.stop(), 0)
+
+    def test_broken_state_file_is_refused(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(tmp, "state.json")
+            with open(path, "w") as f:
+                f.write('{"calibration": {"distanceLevel": ')
+            proc = subprocess.run([CAMSIM, "--port", "0", "--state", path],
+                                  capture_output=True, text=True, timeout=10)
+            self.assertNotEqual(proc.returncode, 0)
+            self.assertIn("state", proc.stderr)
+
+
+class FaultsTest(CamsimCase):
+    def test_refuse_login(self):
+        self.assertEqual(self.sim.faults("refuse-login=1")[0], 200)
+        self.assertEqual(self.client.request("GET", "/camnet/device")[0], 401)
+        self.assertEqual(self.sim.faults("refuse-login=0")[0], 200)
+        self.assertEqual(self.client.request("GET", "/camnet/device")[0], 200)
+
+    def test_put_status(self):
+        self.sim.faults("put-status=3")
+        status, text = self.put_calibration(calibration_xml(4, 64, 64, 100, 100))
+        self.assertEqual(leaf(text, "statusCode"), 3)
+        self.assertEqual(self.sim.state()["calibration"]["distanceLevel"], 1)
+
+    def test_malformed_oversized_and_missing_caps(self):
+        self.sim.faults("malformed-xml=1")
+        _, data, _ = self.client.request("GET", CAL)
+        self.assertNotIn(b"</FusionCalibration>", data)
+        self.sim.faults("malformed-xml=0 oversize-reply=1")
+        _, data, _ = self.client.request("GET", CAL)
+        self.assertGreater(len(data), 1024 * 1024)
+        self.sim.faults("oversize-reply=0 omit-caps=1")
+        _, data, _ = self.client.request("GET", CAPS)
+        self.assertIn(b"<FusionCalibrationCap>", data)
+        self.assertNotIn(b"min=", data)
+
+    def test_delay(self):
+        self.client.request("GET", CAL)
+        self.sim.faults("delay=600")
+        start = time.monotonic()
+        self.assertEqual(self.client.request("GET", CAL)[0], 200)
+        self.assertGreaterEqual(time.monotonic() - start, 0.55)
+
+    def test_drop_connection_midway(self):
+        self.client.request("GET", CAL)
+        self.sim.faults("drop-connection=1")
+        with self.assertRaises((http.client.IncompleteRead, ConnectionError)):
+            self.client.request("GET", CAL)
+
+    def test_bad_fault_text_and_flags(self):
+        self.assertEqual(self.sim.faults("no-such-fault=1")[0], 400)
+        self.assertEqual(self.sim.faults("delay=soon")[0], 400)
+        sim = Camsim("--refuse-login", "--put-status", "7", "--delay", "5")
+        try:
+            self.assertEqual(sim.state()["faults"],
+                             dict(self.sim.state()["faults"], **{"refuse-login": True,
+                                                                 "put-status": 7, "delay": 5}))
+        finally:
+            self.assertEqual(sim.stop(), 0)
+
+
+class LifecycleTest(unittest.TestCase):
+    def test_stops_cleanly_on_sigint_with_a_connection_open(self):
+        sim = Camsim()
+        client = DigestClient(sim.port)
+        self.assertEqual(client.request("GET", "/camnet/device")[0], 200)
+        self.assertEqual(sim.stop(signal.SIGINT), 0)
+        client.close()
+
+    def test_rejects_bad_command_lines(self):
+        for args in (["--port", "70000"], ["--password", "x" * 17], ["--fps", "0"],
+                     ["--listen", "localhost"], ["--bogus"]):
+            proc = subprocess.run([CAMSIM, *args], capture_output=True, text=True, timeout=10)
+            self.assertNotEqual(proc.returncode, 0, args)
+
+    def test_logs_one_line_per_request(self):
+        sim = Camsim()
+        sim.plain("GET", "/camsim/state")
+        sim.plain("GET", "/nowhere")
+        self.assertEqual(sim.stop(), 0)
+        lines = sim.log.splitlines()
+        self.assertEqual(lines[:2], ["GET /camsim/state -> 200", "GET /nowhere -> 401"])
+
+
+if __name__ == "__main__":
+    unittest.main()
