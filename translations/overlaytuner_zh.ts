@@ -183,6 +183,29 @@
     </message>
 </context>
 <context>
+    <name>OverlayTuner</name>
+    <message>
+        <source>Warn</source>
+        <translation>警告</translation>
+    </message>
+    <message>
+        <source>Connect is failed. Error:%1</source>
+        <translation>连接失败。错误：%1</translation>
+    </message>
+    <message>
+        <source>[Channel %1] RealPlay failed [%2].</source>
+        <translation>[通道 %1] 实时预览失败 [%2]。</translation>
+    </message>
+    <message>
+        <source>%1 Connected</source>
+        <translation>%1 已连接</translation>
+    </message>
+    <message>
+        <source>Disconnected</source>
+        <translation>未连接</translation>
+    </message>
+</context>
+<context>
     <name>OverlayTunerClass</name>
     <message>
         <source>OverlayTuner</source>
@@ -203,6 +226,57 @@
     <message>
         <source>Disconnect</source>
         <translation>断开</translation>
+    </message>
+</context>
+<context>
+    <name>SettingWidget</name>
+    <message>
+        <source>SettingWidget</source>
+        <translation>校准设置</translation>
+    </message>
+    <message>
+        <source>Distance:</source>
+        <translation>距离：</translation>
+    </message>
+    <message>
+        <source>(shift + up/down)</source>
+        <translation>(shift + 上/下)</translation>
+    </message>
+    <message>
+        <source>Horizontal shift:</source>
+        <translation>水平偏移：</translation>
+    </message>
+    <message>
+        <source>(left/right)</source>
+        <translation>(左/右)</translation>
+    </message>
+    <message>
+        <source>Vertical shift:</source>
+        <translation>垂直偏移：</translation>
+    </message>
+    <message>
+        <source>(up/down)</source>
+        <translation>(上/下)</translation>
+    </message>
+    <message>
+        <source>Horizontal scaling:</source>
+        <translation>水平缩放：</translation>
+    </message>
+    <message>
+        <source>(ctrl + left/right)</source>
+        <translation>(ctrl + 左/右)</translation>
+    </message>
+    <message>
+        <source>Vertical scaling:</source>
+        <translation>垂直缩放：</translation>
+    </message>
+    <message>
+        <source>(ctrl + up/down)</source>
+        <translation>(ctrl + 上/下)</translation>
+    </message>
+    <message>
+        <source>Tip: can using Shortcut to set!</source>
+        <translation>提示：可以使用快捷键设置！</translation>
     </message>
 </context>
 <context>

@@ -14,8 +14,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A copy beside an empty folder, so no config.ini of the build is touched.
+# A copy in an empty folder, with the SDK it finds beside itself, so no
+# config.ini of the build is touched.
 cp "$exe" "$work/"
+cp "$(dirname "$exe")"/*.so* "$work/" 2>/dev/null || true
 Xvfb -displayfd 3 -screen 0 "${sw}x${sh}x24" -nolisten tcp 3>"$work/display" 2>/dev/null &
 xvfb_pid=$!
 for _ in $(seq 100); do

@@ -1,0 +1,95 @@
+#include "settingwidget.h"
+#include "ui_settingwidget.h"
+
+#include "cameralinteract.h"
+#include "isapiinteract.h"
+
+#include <QDebug>
+
+#include <limits>
+
+SettingWidget::SettingWidget(QWidget *parent) : QFrame(parent), ui(new Ui::SettingWidget)
+{
+    ui->setupUi(this);
+    setWindowFlags(Qt::Tool | Qt::FramelessWindowHint);
+    setFixedWidth(280);
+
+    for (QSpinBox *box : {ui->distanceSpinBox, ui->horShiftSpinBox, ui->verShiftSpinBox,
+                          ui->horScalingSpinBox, ui->verScalingSpinBox})
+        connect(box, &QSpinBox::editingFinished, this, &SettingWidget::onSendSettingParams2Camera);
+}
+
+SettingWidget::~SettingWidget()
+{
+    delete ui;
+}
+
+void SettingWidget::loadSettingParamsFromCamera(int loginId)
+{
+    SettingParamsCap cap;
+    SettingParams params;
+    ISAPIInteract::getInstance()->getFusionCalibrationCap(loginId, cap);
+    ISAPIInteract::getInstance()->getFusionCalibration(loginId, params);
+
+    // Ranges first, so that each value is bounded by the camera's own range;
+    // none of this emits editingFinished(), so loading writes nothing.
+    ui->distanceSpinBox->setRange(cap.distanceLevel.min.toInt(), cap.distanceLevel.max.toInt());
+    ui->horShiftSpinBox->setRange(cap.horShift.min.toInt(), cap.horShift.max.toInt());
+    ui->verShiftSpinBox->setRange(cap.verShift.min.toInt(), cap.verShift.max.toInt());
+    ui->horScalingSpinBox->setRange(cap.horScale.min.toInt(), cap.horScale.max.toInt());
+    ui->verScalingSpinBox->setRange(cap.verScale.min.toInt(), cap.verScale.max.toInt());
+
+    ui->distanceSpinBox->setValue(params.distanceLevel);
+    ui->horShiftSpinBox->setValue(params.horShift);
+    ui->verShiftSpinBox->setValue(params.verShift);
+    ui->horScalingSpinBox->setValue(params.horScale);
+    ui->verScalingSpinBox->setValue(params.verScale);
+}
+
+void SettingWidget::onSendSettingParams2Camera()
+{
+    SettingParams params;
+    params.distanceLevel = ui->distanceSpinBox->value();
+    params.horShift = ui->horShiftSpinBox->value();
+    params.verShift = ui->verShiftSpinBox->value();
+    params.horScale = ui->horScalingSpinBox->value();
+    params.verScale = ui->verScalingSpinBox->value();
+
+    qDebug() << "--qzv-- onSendSettingParams2Camera";
+    const int loginId = CameralInteract::instance()->loginId();
+    ISAPIInteract::getInstance()->setFusionCalibration(params, loginId);
+}
+
+void SettingWidget::stepAndSend(QSpinBox *box, int val)
+{
+    // Summed wide and bounded, as a box may reach the ends of the int range.
+    const qint64 sum = qint64(box->value()) + val;
+    box->setValue(
+        int(qBound<qint64>(std::numeric_limits<int>::min(), sum, std::numeric_limits<int>::max())));
+    onSendSettingParams2Camera();
+}
+
+void SettingWidget::onSetDistanceVal(int val)
+{
+    stepAndSend(ui->distanceSpinBox, val);
+}
+
+void SettingWidget::onSetHorShiftVal(int val)
+{
+    stepAndSend(ui->horShiftSpinBox, val);
+}
+
+void SettingWidget::onSetVerShiftVal(int val)
+{
+    stepAndSend(ui->verShiftSpinBox, val);
+}
+
+void SettingWidget::onSetHorScaleVal(int val)
+{
+    stepAndSend(ui->horScalingSpinBox, val);
+}
+
+void SettingWidget::onSetVerScaleVal(int val)
+{
+    stepAndSend(ui->verScalingSpinBox, val);
+}
