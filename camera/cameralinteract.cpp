@@ -10,6 +10,9 @@
 #include <algorithm>
 #include <cstring>
 
+static_assert(sizeof(WId) == sizeof(PreviewRequest::window),
+              "the preview record must carry a whole native window id");
+
 namespace {
 
 QAtomicPointer<CameralInteract> s_instance;
