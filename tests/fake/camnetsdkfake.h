@@ -21,7 +21,7 @@ struct Call
     std::string requestLine;   // CamNet_StdXmlConfig: requestLineLength bytes
     std::string body;          // CamNet_StdXmlConfig: bodyLength bytes
     std::string condition;     // std-config calls: conditionSize bytes
-    std::string input;         // std-config calls: inputSize bytes
+    std::string input;         // std-config calls: inputSize bytes; Login: the reply record
     bool bodyIsNull = false;
     CamNet_DataCallback callback = nullptr;
     void *context = nullptr;

@@ -76,7 +76,7 @@ private slots:
     void fusionSwitchRead_data();
     void fusionSwitchRead();
     void fusionSwitchWrite();
-    void lastErrorKeepsTheLatestFailure();
+    void lastErrorSurvivesALaterSuccess();
 };
 
 void TestIsapiInteract::concurrentFirstUseGivesOneObject()
@@ -287,7 +287,7 @@ void TestIsapiInteract::fusionSwitchWrite()
     QCOMPARE(ISAPIInteract::getInstance()->lastError(), int(CAMNET_ERR_NOT_SUPPORTED));
 }
 
-void TestIsapiInteract::lastErrorKeepsTheLatestFailure()
+void TestIsapiInteract::lastErrorSurvivesALaterSuccess()
 {
     ISAPIInteract *exchange = ISAPIInteract::getInstance();
     FakeSdk::pushFailure("CamNet_GetStdConfig", CAMNET_ERR_UNKNOWN_LOGIN);
