@@ -58,7 +58,7 @@ void TestCalibrationXml::buildMatchesGoldenFile_data()
     QTest::newRow("attributes and extremes")
         << CalibrationDoc{10, std::numeric_limits<int32_t>::min(),
                           std::numeric_limits<int32_t>::max(), 0, -1}
-        << QByteArray("2.0") << QByteArray("http://www.example.com/ver20/XMLSchema")
+        << QByteArray("2.0") << QByteArray("urn:example:calibration")
         << "fusioncalibration_versioned.xml";
 }
 
