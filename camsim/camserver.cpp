@@ -1,7 +1,7 @@
 #include "camserver.h"
 
 #include "calibrationxml.h"
-
+#include "scenerenderer.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -15,6 +15,7 @@
 namespace {
 
 const char realm[] = "camsim";
+const char boundary[] = "camsimframe";
 const QByteArray calibrationPath = "/ISAPI/Thermal/channels/2/fusionCalibration";
 const QByteArray capabilitiesPath = "/ISAPI/Thermal/channels/2/fusionCalibration/capabilities";
 constexpr int fusionSwitchGet = 6768;
@@ -55,6 +56,22 @@ ssize_t readHalf(void *cls, uint64_t pos, char *buf, size_t max)
 void freeHalf(void *cls)
 {
     delete static_cast<HalfReply *>(cls);
+}
+
+// One viewer of a channel: the part being sent and when the next one is due.
+struct StreamContext
+{
+    CamServer *server;
+    int channel;
+    QByteArray part;
+    int sent = 0;
+    quint64 frame = 0;
+    std::chrono::steady_clock::time_point due;
+};
+
+void freeStream(void *cls)
+{
+    delete static_cast<StreamContext *>(cls);
 }
 
 int32_t readLe32(const QByteArray &bytes, int offset)
@@ -132,6 +149,7 @@ bool CamServer::start(QString *error)
 
 void CamServer::stop()
 {
+    m_stopping = true;
     if (m_daemon) {
         MHD_stop_daemon(m_daemon);
         m_daemon = nullptr;
@@ -212,6 +230,18 @@ MHD_Result CamServer::handle(MHD_Connection *connection, const QByteArray &url,
                          "  <firmwareVersion>1.0.0</firmwareVersion>\n"
                          "  <channels>2</channels>\n"
                          "</DeviceInfo>\n";
+        } else if (url.startsWith("/camnet/channels/") && url.endsWith("/stream") &&
+                   method == "GET") {
+            bool ok = false;
+            const int channel = url.mid(17, url.size() - 17 - 7).toInt(&ok);
+            if (ok && (channel == 1 || channel == 2) && faults.refuseStream != channel) {
+                std::printf("%s %s -> 200 (stream)\n", method.constData(), url.constData());
+                std::fflush(stdout);
+                return stream(connection, channel);
+            }
+            reply.status = MHD_HTTP_NOT_FOUND;
+            reply.contentType = "text/plain";
+            reply.body = textReply(QStringLiteral("no such channel or channel unavailable"));
         } else if (url.startsWith("/camnet/stdconfig/")) {
             if (method == "POST") {
                 reply =
@@ -391,6 +421,58 @@ CamServer::Reply CamServer::camsimControl(const QByteArray &method, const QByteA
         reply.body = textReply(QStringLiteral("no such resource"));
     }
     return reply;
+}
+
+MHD_Result CamServer::stream(MHD_Connection *connection, int channel)
+{
+    m_state.countRequest(QStringLiteral("streams"));
+    auto *ctx =
+        new StreamContext{this, channel, QByteArray(), 0, 0, std::chrono::steady_clock::now()};
+    MHD_Response *response = MHD_create_response_from_callback(
+        MHD_SIZE_UNKNOWN, 64 * 1024, &CamServer::readStream, ctx, &freeStream);
+    if (!response)
+        return MHD_NO;
+    MHD_add_response_header(
+        response, MHD_HTTP_HEADER_CONTENT_TYPE,
+        QByteArray("multipart/x-mixed-replace;boundary=").append(boundary).constData());
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-cache");
+    const MHD_Result result = MHD_queue_response(connection, MHD_HTTP_OK, response);
+    MHD_destroy_response(response);
+    return result;
+}
+
+ssize_t CamServer::readStream(void *cls, uint64_t, char *buf, size_t max)
+{
+    auto *ctx = static_cast<StreamContext *>(cls);
+    CamServer *self = ctx->server;
+    if (self->m_stopping)
+        return MHD_CONTENT_READER_END_WITH_ERROR;
+    if (ctx->sent >= ctx->part.size()) {
+        // Frames are drawn here, on the viewer's own thread, so nothing is
+        // rendered while nobody watches.
+        const auto now = std::chrono::steady_clock::now();
+        if (now < ctx->due)
+            std::this_thread::sleep_for(ctx->due - now);
+        if (self->m_state.faults().stallStream) {
+            // Thread per connection: returning nothing after a pause waits without spinning.
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            return 0;
+        }
+        ctx->due = std::max(ctx->due, now) +
+                   std::chrono::microseconds(1000000 / std::max(1, self->m_options.fps));
+        const QByteArray jpeg = SceneRenderer::jpeg(SceneRenderer::render(
+            ctx->channel, self->m_state.calibration(), self->m_state.fusionOn(), ++ctx->frame));
+        ctx->part =
+            QByteArray("--") + boundary +
+            "\r\nContent-Type: image/jpeg\r\nContent-Length: " + QByteArray::number(jpeg.size()) +
+            "\r\n\r\n" + jpeg + "\r\n";
+        ctx->sent = 0;
+        self->m_state.countRequest(QStringLiteral("framesRendered"));
+    }
+    const size_t n = std::min(max, size_t(ctx->part.size() - ctx->sent));
+    std::memcpy(buf, ctx->part.constData() + ctx->sent, n);
+    ctx->sent += int(n);
+    return ssize_t(n);
 }
 
 MHD_Result CamServer::send(MHD_Connection *connection, const Reply &reply, bool dropHalfway)

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdint>
 #include <sys/socket.h>
@@ -24,6 +25,7 @@ public:
         QString user = QStringLiteral("admin");
         QString password = QStringLiteral("camsim12345");
         unsigned nonceTimeout = 300;
+        int fps = 25;
     };
 
     static constexpr size_t maxBodyBytes = 64 * 1024;
@@ -58,11 +60,14 @@ private:
                 const CamState::Faults &faults);
     Reply stdConfig(MHD_Connection *connection, const QByteArray &command, const QByteArray &body);
     Reply camsimControl(const QByteArray &method, const QByteArray &path, const QByteArray &body);
+    MHD_Result stream(MHD_Connection *connection, int channel);
+    static ssize_t readStream(void *cls, uint64_t pos, char *buf, size_t max);
     MHD_Result send(MHD_Connection *connection, const Reply &reply, bool dropHalfway);
 
     CamState &m_state;
     Options m_options;
     MHD_Daemon *m_daemon = nullptr;
+    std::atomic<bool> m_stopping{false};
     QByteArray m_random;
     QByteArray m_opaque;
 };

@@ -16,7 +16,6 @@ namespace {
 // parallax per distance level is not a whole number of pixels, so only one
 // level can be compensated exactly by the integer biases.
 constexpr int idealLevel = 6;
-constexpr int idealScale = 72;
 constexpr int idealHorShift = 82;
 constexpr int idealVerShift = 112;
 constexpr double parallaxX = 7.3;
@@ -130,6 +129,10 @@ QString CamState::applyFaults(const QByteArray &text)
             f.refuseLogin = n != 0;
         else if (name == "drop-connection")
             f.dropConnection = n != 0;
+        else if (name == "refuse-stream")
+            f.refuseStream = n;
+        else if (name == "stall-stream")
+            f.stallStream = n != 0;
         else
             return QStringLiteral("unknown fault %1").arg(name);
     }
@@ -138,26 +141,36 @@ QString CamState::applyFaults(const QByteArray &text)
     return QString();
 }
 
-double CamState::alignmentError() const
+QVector<QPointF> CamState::warmObjects()
 {
-    const Calibration c = calibration();
+    return {QPointF(200, 300), QPointF(460, 200)};
+}
+
+QPointF CamState::overlayPosition(const Calibration &c, const QPointF &object)
+{
     const double cx = 320, cy = 240;
     const double ex = (c.horShift - idealHorShift) + parallaxX * (c.distanceLevel - idealLevel);
     const double ey = (c.verShift - idealVerShift) + parallaxY * (c.distanceLevel - idealLevel);
-    const double objects[][2] = {{200, 300}, {460, 200}};
-    double sum = 0;
-    for (const auto &p : objects) {
-        const double ox = cx + (p[0] - cx) * c.horScale / idealScale + ex;
-        const double oy = cy + (p[1] - cy) * c.verScale / idealScale + ey;
-        sum += std::hypot(ox - p[0], oy - p[1]);
-    }
-    return sum / 2;
+    return QPointF(cx + (object.x() - cx) * c.horScale / idealScale + ex,
+                   cy + (object.y() - cy) * c.verScale / idealScale + ey);
 }
 
-void CamState::countRequest(const QString &kind)
+double CamState::alignmentError() const
+{
+    const Calibration c = calibration();
+    const QVector<QPointF> objects = warmObjects();
+    double sum = 0;
+    for (const QPointF &p : objects) {
+        const QPointF o = overlayPosition(c, p);
+        sum += std::hypot(o.x() - p.x(), o.y() - p.y());
+    }
+    return sum / objects.size();
+}
+
+void CamState::countRequest(const QString &kind, quint64 n)
 {
     QMutexLocker lock(&m_mutex);
-    ++m_counters[kind];
+    m_counters[kind] += n;
 }
 
 QByteArray CamState::toJson() const
@@ -183,6 +196,8 @@ QByteArray CamState::toJson() const
     faults["put-status"] = f.putStatusCode;
     faults["refuse-login"] = f.refuseLogin;
     faults["drop-connection"] = f.dropConnection;
+    faults["refuse-stream"] = f.refuseStream;
+    faults["stall-stream"] = f.stallStream;
     o["faults"] = faults;
     return QJsonDocument(o).toJson(QJsonDocument::Compact) + "\n";
 }

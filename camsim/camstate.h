@@ -3,7 +3,9 @@
 #include <QByteArray>
 #include <QMap>
 #include <QMutex>
+#include <QPointF>
 #include <QString>
+#include <QVector>
 
 // The values a camera keeps (calibration, capability ranges, fusion switch) and
 // the simulator's counters and faults, shared by all connection threads.
@@ -41,9 +43,21 @@ public:
         int putStatusCode = 0;
         bool refuseLogin = false;
         bool dropConnection = false;
+        int refuseStream = 0;
+        bool stallStream = false;
     };
 
+    // The scale ratio at which the thermal picture matches the visible one.
+    static constexpr int idealScale = 72;
+
     CamState();
+
+    // Centres of the warm objects in the visible picture.
+    static QVector<QPointF> warmObjects();
+    // Where the overlay draws a warm object under the given calibration.
+    static QPointF overlayPosition(const Calibration &c, const QPointF &object);
+    // The calibration under which the overlay shows what the thermal lens itself sees.
+    static Calibration thermalLensView() { return Calibration(); }
 
     Calibration calibration() const;
     Caps caps() const { return m_caps; }
@@ -61,7 +75,7 @@ public:
     // objects are drawn by the overlay and where they really are.
     double alignmentError() const;
 
-    void countRequest(const QString &kind);
+    void countRequest(const QString &kind, quint64 n = 1);
     QByteArray toJson() const;
 
     // Persistence: a missing file is not an error; a broken one is.

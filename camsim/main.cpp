@@ -2,6 +2,7 @@
 #include "camstate.h"
 
 #include <QByteArray>
+#include <QGuiApplication>
 #include <QString>
 
 #include <csignal>
@@ -17,7 +18,8 @@ void usage()
                  "usage: camsim [--listen ADDR] [--port N] [--user U] [--password P]\n"
                  "              [--state FILE] [--fps N] [--nonce-timeout SECONDS]\n"
                  "              [--delay MS] [--malformed-xml] [--oversize-reply] [--omit-caps]\n"
-                 "              [--put-status N] [--refuse-login] [--drop-connection]\n");
+                 "              [--put-status N] [--refuse-login] [--drop-connection]\n"
+                 "              [--refuse-stream CHANNEL] [--stall-stream]\n");
 }
 
 bool parseNumber(const char *text, long min, long max, long *out)
@@ -34,11 +36,13 @@ bool parseNumber(const char *text, long min, long max, long *out)
 
 int main(int argc, char **argv)
 {
+    // Video is drawn off-screen; camsim never opens a window.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
     CamServer::Options options;
     CamState state;
     QString stateFile;
     QByteArray faults;
-    long fps = 25;
     for (int i = 1; i < argc; ++i) {
         const QByteArray arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -47,7 +51,8 @@ int main(int argc, char **argv)
             usage();
             return 0;
         } else if (arg == "--malformed-xml" || arg == "--oversize-reply" || arg == "--omit-caps" ||
-                   arg == "--refuse-login" || arg == "--drop-connection") {
+                   arg == "--refuse-login" || arg == "--drop-connection" ||
+                   arg == "--stall-stream") {
             faults += arg.mid(2) + "=1 ";
         } else if (!hasValue) {
             usage();
@@ -63,13 +68,17 @@ int main(int argc, char **argv)
             options.password = QString::fromUtf8(argv[++i]);
         } else if (arg == "--state") {
             stateFile = QString::fromLocal8Bit(argv[++i]);
-        } else if (arg == "--fps" && parseNumber(argv[i + 1], 1, 60, &fps)) {
+        } else if (arg == "--fps" && parseNumber(argv[i + 1], 1, 60, &n)) {
+            options.fps = int(n);
             ++i;
         } else if (arg == "--nonce-timeout" && parseNumber(argv[i + 1], 1, 86400, &n)) {
             options.nonceTimeout = unsigned(n);
             ++i;
         } else if (arg == "--delay" && parseNumber(argv[i + 1], 0, 60000, &n)) {
             faults += "delay=" + QByteArray::number(qlonglong(n)) + " ";
+            ++i;
+        } else if (arg == "--refuse-stream" && parseNumber(argv[i + 1], 0, 2, &n)) {
+            faults += "refuse-stream=" + QByteArray::number(qlonglong(n)) + " ";
             ++i;
         } else if (arg == "--put-status" && parseNumber(argv[i + 1], -1000000, 1000000, &n)) {
             faults += "put-status=" + QByteArray::number(qlonglong(n)) + " ";

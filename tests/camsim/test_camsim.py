@@ -116,6 +116,22 @@ class DigestClient:
         resp = self.conn.getresponse()
         return resp, resp.read()
 
+    def open(self, path):
+        """GETs path and returns the response unread once authenticated."""
+        for _ in range(2):
+            headers = {}
+            if self.challenge:
+                headers["Authorization"] = self._authorization("GET", path)
+            self.conn.request("GET", path, headers=headers)
+            resp = self.conn.getresponse()
+            if resp.status != 401:
+                return resp
+            header = resp.getheader("WWW-Authenticate")
+            resp.read()
+            self.challenge = dict(re.findall(r'(\w+)="?([^",]*)"?', header))
+            self.nc = 0
+        return resp
+
     def request(self, method, path, body=None, retry=True):
         """Returns (status, body, WWW-Authenticate of the last 401 or None)."""
         resp, data = self._send(method, path, body)
@@ -367,12 +383,87 @@ class FaultsTest(CamsimCase):
             self.assertEqual(sim.stop(), 0)
 
 
+def read_parts(resp, count):
+    """Reads count parts of a multipart stream and checks each one's framing."""
+    boundary = re.search(r"boundary=(\S+)", resp.getheader("Content-Type")).group(1)
+    parts = []
+    for _ in range(count):
+        line = resp.readline()
+        assert line == b"--%s\r\n" % boundary.encode(), line
+        headers = {}
+        while True:
+            line = resp.readline()
+            if line == b"\r\n":
+                break
+            name, value = line.decode().split(":", 1)
+            headers[name.strip().lower()] = value.strip()
+        assert headers["content-type"] == "image/jpeg", headers
+        body = resp.read(int(headers["content-length"]))
+        assert resp.read(2) == b"\r\n"
+        parts.append(body)
+    return parts
+
+
+class StreamTest(CamsimCase):
+    args = ("--fps", "50")
+
+    def open_stream(self, channel):
+        return self.client.open("/camnet/channels/%d/stream" % channel)
+
+    def test_both_channels_send_jpeg_parts(self):
+        for channel in (1, 2):
+            resp = self.open_stream(channel)
+            self.assertEqual(resp.status, 200)
+            self.assertTrue(resp.getheader("Content-Type").startswith("multipart/x-mixed-replace"))
+            for jpeg in read_parts(resp, 3):
+                self.assertTrue(jpeg.startswith(b"\xff\xd8") and jpeg.endswith(b"\xff\xd9"))
+            self.client.close()
+            self.client = DigestClient(self.sim.port)
+
+    def test_frames_are_drawn_only_while_watched(self):
+        resp = self.open_stream(1)
+        read_parts(resp, 2)
+        self.client.close()
+        time.sleep(0.3)
+        before = self.sim.state()["requests"]["framesRendered"]
+        time.sleep(0.5)
+        self.assertEqual(self.sim.state()["requests"]["framesRendered"], before)
+
+    def test_unavailable_channels(self):
+        self.assertEqual(self.open_stream(3).status, 404)
+        self.client.close()
+        self.client = DigestClient(self.sim.port)
+        self.sim.faults("refuse-stream=2")
+        resp = self.open_stream(2)
+        self.assertEqual(resp.status, 404)
+        resp.read()
+        self.assertEqual(self.open_stream(1).status, 200)
+
+    def test_stall_stops_the_frames(self):
+        resp = self.open_stream(2)
+        read_parts(resp, 1)
+        self.sim.faults("stall-stream=1")
+        time.sleep(0.2)
+        before = self.sim.state()["requests"]["framesRendered"]
+        time.sleep(0.5)
+        self.assertLessEqual(self.sim.state()["requests"]["framesRendered"], before + 1)
+        self.sim.faults("stall-stream=0")
+        self.assertEqual(len(read_parts(resp, 2)), 2)
+
+
 class LifecycleTest(unittest.TestCase):
     def test_stops_cleanly_on_sigint_with_a_connection_open(self):
         sim = Camsim()
         client = DigestClient(sim.port)
         self.assertEqual(client.request("GET", "/camnet/device")[0], 200)
         self.assertEqual(sim.stop(signal.SIGINT), 0)
+        client.close()
+
+    def test_stops_cleanly_on_sigterm_while_streaming(self):
+        sim = Camsim()
+        client = DigestClient(sim.port)
+        read_parts(client.open("/camnet/channels/1/stream"), 1)
+        self.assertEqual(sim.stop(), 0)
         client.close()
 
     def test_rejects_bad_command_lines(self):
