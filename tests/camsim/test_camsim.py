@@ -10,6 +10,7 @@ import signal
 import struct
 import subprocess
 import tempfile
+import threading
 import time
 import unittest
 
@@ -321,6 +322,28 @@ class PersistenceTest(unittest.TestCase):
             self.assertTrue(sim.state()["fusion"])
             client.close()
             self.assertEqual(sim.stop(), 0)
+
+    def test_kill_during_writes_leaves_a_whole_file(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(tmp, "state.json")
+            for attempt in range(6):
+                sim = Camsim("--state", path)
+                client = DigestClient(sim.port)
+                # The kill lands while writes are in flight, at a different moment each time.
+                killer = threading.Timer(0.05 + 0.023 * attempt, sim.proc.kill)
+                killer.start()
+                level = 1
+                try:
+                    while True:
+                        level = level % 10 + 1
+                        client.request("PUT", CAL, calibration_xml(level, 64, 64, 100, 100))
+                except (ConnectionError, http.client.HTTPException):
+                    pass
+                killer.join()
+                sim.stop()
+                client.close()
+                with open(path) as f:
+                    self.assertIn(json.load(f)["calibration"]["distanceLevel"], range(1, 11))
 
     def test_broken_state_file_is_refused(self):
         with tempfile.TemporaryDirectory() as tmp:
