@@ -67,6 +67,7 @@ private slots:
     void closeDisconnectsOnlyWhenConnected();
     void shortcutsReachTheCameraAsDocuments();
     void panelFollowsMovesNotResizes();
+    void aboutOpensAFreshDialogEachTime();
 
 private:
     void connectOk(OverlayTuner &window, ModalAnswerer **answerer = nullptr);
@@ -280,6 +281,25 @@ void TestConnectFlow::panelFollowsMovesNotResizes()
     QTRY_COMPARE(window->width() > 0, true);
     QTest::qWait(50);
     QCOMPARE(panel->pos(), placed);
+}
+
+void TestConnectFlow::aboutOpensAFreshDialogEachTime()
+{
+    QStringList versions;
+    ModalAnswerer answerer([&versions](QWidget *modal) {
+        if (auto *label = modal->findChild<QLabel *>("versionText"))
+            versions << label->text();
+        if (auto *dialog = qobject_cast<QDialog *>(modal))
+            dialog->accept();
+    });
+    window->findChild<QAction *>("actionAbout")->trigger();
+    window->findChild<QAction *>("actionAbout")->trigger();
+    QCOMPARE(answerer.titles(),
+             (QStringList{QString::fromUtf8("版本信息"), QString::fromUtf8("版本信息")}));
+    QCOMPARE(versions, (QStringList{"Version:V 1.0.1", "Version:V 1.0.1"}));
+    // Each run's dialog is destroyed when it closes.
+    QVERIFY(window->findChildren<QDialog *>("AboutDialog").isEmpty());
+    QVERIFY(FakeSdk::calls().empty());
 }
 
 QTEST_MAIN(TestConnectFlow)
