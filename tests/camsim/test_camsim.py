@@ -41,6 +41,17 @@ def calibration_values(text):
             leaf(bias, "horizontal"), leaf(bias, "vertical"))
 
 
+STARTED = []
+
+
+def tearDownModule():
+    # A failed test must not leave its simulator running.
+    for proc in STARTED:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+
+
 class Camsim:
     """One simulator process on a free loopback port."""
 
@@ -48,6 +59,7 @@ class Camsim:
         self.proc = subprocess.Popen(
             [CAMSIM, "--port", "0", "--user", USER, "--password", PASSWORD, *args],
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        STARTED.append(self.proc)
         first = self.proc.stdout.readline()
         m = re.search(r"127\.0\.0\.1 port (\d+)", first)
         if not m:
