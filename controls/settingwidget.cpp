@@ -21,6 +21,10 @@ SettingWidget::SettingWidget(QWidget *parent) : QFrame(parent), ui(new Ui::Setti
 
 SettingWidget::~SettingWidget()
 {
+    // A box that has the focus finishes its edit while the panel is torn
+    // down; that must not reach a half-destroyed panel nor write the camera.
+    for (QSpinBox *box : findChildren<QSpinBox *>())
+        disconnect(box, nullptr, this, nullptr);
     delete ui;
 }
 

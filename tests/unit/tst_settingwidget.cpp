@@ -167,7 +167,8 @@ void TestSettingWidget::stepsClampAndAlwaysWrite()
 
 void TestSettingWidget::editingFinishedWrites()
 {
-    SettingWidget panel;
+    auto *owned = new SettingWidget;
+    SettingWidget &panel = *owned;
     panel.show();
     QVERIFY(QTest::qWaitForWindowExposed(&panel));
     QSpinBox *distance = box(panel, "distanceSpinBox");
@@ -185,6 +186,11 @@ void TestSettingWidget::editingFinishedWrites()
     shift->setFocus(); // leaving the box finishes the edit once more
     QTRY_COMPARE(puts(), 2);
     QVERIFY(lastBody().find("<distanceLevel>5</distanceLevel>") != std::string::npos);
+
+    // Closing the panel while a box has the focus writes nothing more.
+    QTRY_VERIFY(shift->hasFocus());
+    delete owned;
+    QCOMPARE(puts(), 2);
 }
 
 QTEST_MAIN(TestSettingWidget)
