@@ -164,50 +164,54 @@ int ISAPIInteract::setFusionCalibration(const SettingParams &params, int loginId
     return status.statusCode;
 }
 
-bool ISAPIInteract::getFusionSwitch(int loginId)
+namespace {
+
+// The fusion switch travels as one record of thermal channel 2, read into the
+// output or written from the input of a standard-configuration call.
+struct SwitchExchange
 {
     FusionSwitchRecord record;
-    std::memset(&record, 0, sizeof(record));
-    record.size = sizeof(record);
-    std::unique_ptr<char[]> status(new char[STATUS_BUFFER_SIZE]());
-    const int32_t channel = THERMAL_CHANNEL;
-
+    std::unique_ptr<char[]> status{new char[ISAPIInteract::STATUS_BUFFER_SIZE]()};
+    const int32_t channel = ISAPIInteract::THERMAL_CHANNEL;
     StdConfigRecord config;
-    std::memset(&config, 0, sizeof(config));
-    config.condition = &channel;
-    config.conditionSize = sizeof(channel);
-    config.output = &record;
-    config.outputSize = sizeof(record);
-    config.status = status.get();
-    config.statusSize = STATUS_BUFFER_SIZE;
 
-    if (CamNet_GetStdConfig(loginId, FUSION_SWITCH_GET, &config) == 0) {
+    explicit SwitchExchange(bool write)
+    {
+        std::memset(&record, 0, sizeof(record));
+        record.size = sizeof(record);
+        std::memset(&config, 0, sizeof(config));
+        config.condition = &channel;
+        config.conditionSize = sizeof(channel);
+        if (write) {
+            config.input = &record;
+            config.inputSize = sizeof(record);
+        } else {
+            config.output = &record;
+            config.outputSize = sizeof(record);
+        }
+        config.status = status.get();
+        config.statusSize = ISAPIInteract::STATUS_BUFFER_SIZE;
+    }
+};
+
+} // namespace
+
+bool ISAPIInteract::getFusionSwitch(int loginId)
+{
+    SwitchExchange exchange(false);
+    if (CamNet_GetStdConfig(loginId, FUSION_SWITCH_GET, &exchange.config) == 0) {
         m_lastError = CamNet_GetLastError();
         return false;
     }
-    return record.fusionState == 1;
+    return exchange.record.fusionState == 1;
 }
 
 int ISAPIInteract::setFusionSwitch(int state, int loginId)
 {
-    FusionSwitchRecord record;
-    std::memset(&record, 0, sizeof(record));
-    record.size = sizeof(record);
-    record.enabled = 1;
-    record.fusionState = uint8_t(state & 0xFF);
-    std::unique_ptr<char[]> status(new char[STATUS_BUFFER_SIZE]());
-    const int32_t channel = THERMAL_CHANNEL;
-
-    StdConfigRecord config;
-    std::memset(&config, 0, sizeof(config));
-    config.condition = &channel;
-    config.conditionSize = sizeof(channel);
-    config.input = &record;
-    config.inputSize = sizeof(record);
-    config.status = status.get();
-    config.statusSize = STATUS_BUFFER_SIZE;
-
-    if (CamNet_SetStdConfig(loginId, FUSION_SWITCH_SET, &config) == 0) {
+    SwitchExchange exchange(true);
+    exchange.record.enabled = 1;
+    exchange.record.fusionState = uint8_t(state & 0xFF);
+    if (CamNet_SetStdConfig(loginId, FUSION_SWITCH_SET, &exchange.config) == 0) {
         m_lastError = CamNet_GetLastError();
         return -1;
     }
