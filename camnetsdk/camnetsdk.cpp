@@ -1,14 +1,26 @@
-// The camera SDK without a network transport: it honours the calling order and
-// reports every camera request as unsupported through CamNet_GetLastError, so
-// the tool runs and shows the failure instead of crashing or hanging.
+// The CamNet_* entry points: argument checks, error reporting per thread, and
+// the mapping of each call onto HTTP requests of its login's session.
 #include "camnetsdk.h"
 
+#include "loginregistry.h"
+#include "requestline.h"
+#include "sdkconfig.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
 #include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
 
 namespace {
 
 thread_local int32_t lastError = CAMNET_ERR_NONE;
 std::atomic<bool> initialised{false};
+
+// Larger replies are never legitimate and must not exhaust memory.
+constexpr size_t loginReplyCap = 64 * 1024;
 
 int32_t fail(int32_t code, int32_t result)
 {
@@ -16,37 +28,170 @@ int32_t fail(int32_t code, int32_t result)
     return result;
 }
 
-int32_t unsupported(int32_t result)
+int32_t succeed(int32_t result)
 {
-    return fail(initialised ? CAMNET_ERR_NOT_SUPPORTED : CAMNET_ERR_NOT_INITIALISED, result);
+    lastError = CAMNET_ERR_NONE;
+    return result;
+}
+
+int32_t statusError(long status)
+{
+    if (status == 401 || status == 403)
+        return CAMNET_ERR_AUTHENTICATION_FAILED;
+    if (status == 404 || status == 405 || status == 501)
+        return CAMNET_ERR_NOT_SUPPORTED;
+    if (status >= 400)
+        return CAMNET_ERR_DEVICE_REFUSED;
+    if (status < 200 || status >= 300)
+        return CAMNET_ERR_PROTOCOL;
+    return CAMNET_ERR_NONE;
+}
+
+// Text of a fixed-size record field that may lack its terminating zero.
+std::string fieldText(const char *field, size_t size)
+{
+    return std::string(field, strnlen(field, size));
+}
+
+std::string xmlLeaf(const std::string &doc, const std::string &tag)
+{
+    const std::string open = "<" + tag + ">";
+    const size_t start = doc.find(open);
+    if (start == std::string::npos)
+        return std::string();
+    const size_t from = start + open.size();
+    const size_t end = doc.find("</" + tag + ">", from);
+    return end == std::string::npos ? std::string() : doc.substr(from, end - from);
+}
+
+void copyField(char *field, size_t size, const std::string &text)
+{
+    std::memset(field, 0, size);
+    std::memcpy(field, text.data(), std::min(text.size(), size - 1));
+}
+
+// Copies as much of data as fits; zero-terminates only inside the buffer.
+uint32_t writeInto(char *buffer, uint32_t capacity, const std::string &data)
+{
+    if (!buffer || capacity == 0)
+        return 0;
+    const uint32_t n = uint32_t(std::min<size_t>(data.size(), capacity));
+    std::memcpy(buffer, data.data(), n);
+    if (n < capacity)
+        buffer[n] = '\0';
+    return n;
+}
+
+bool fits(const std::string &data, uint32_t capacity, const HttpResult &reply)
+{
+    return !reply.truncated && data.size() <= capacity;
+}
+
+std::shared_ptr<LoginSession> sessionFor(int32_t loginId)
+{
+    if (loginId < 0)
+        return nullptr;
+    return LoginRegistry::instance().find(loginId);
+}
+
+int32_t stdConfig(int32_t loginId, uint32_t command, StdConfigRecord *record)
+{
+    if (!initialised)
+        return fail(CAMNET_ERR_NOT_INITIALISED, 0);
+    const std::shared_ptr<LoginSession> session = sessionFor(loginId);
+    if (!session)
+        return fail(CAMNET_ERR_UNKNOWN_LOGIN, 0);
+    if (!record || (record->conditionSize && !record->condition) ||
+        (record->inputSize && !record->input) || (record->outputSize && !record->output))
+        return fail(CAMNET_ERR_BAD_ARGUMENT, 0);
+
+    std::string body;
+    if (record->conditionSize)
+        body.append(static_cast<const char *>(record->condition), record->conditionSize);
+    if (record->inputSize)
+        body.append(static_cast<const char *>(record->input), record->inputSize);
+    const std::string path = "/camnet/stdconfig/" + std::to_string(command) +
+                             "?conditionSize=" + std::to_string(record->conditionSize) +
+                             "&outputSize=" + std::to_string(record->outputSize);
+    const size_t cap = std::max<size_t>(record->outputSize, record->statusSize) + 1;
+    const HttpResult reply = session->perform("POST", path, &body, "application/octet-stream", cap);
+    if (reply.error)
+        return fail(reply.error, 0);
+    if (const int32_t error = statusError(reply.status)) {
+        writeInto(record->status, record->statusSize, reply.body);
+        return fail(error, 0);
+    }
+    if (reply.body.size() > record->outputSize || reply.truncated) {
+        std::memcpy(record->output, reply.body.data(), record->outputSize);
+        return fail(CAMNET_ERR_BUFFER_TOO_SMALL, 0);
+    }
+    if (!reply.body.empty())
+        std::memcpy(record->output, reply.body.data(), reply.body.size());
+    return succeed(1);
 }
 
 } // namespace
 
 int32_t CamNet_Init(void)
 {
+    static std::once_flag once;
+    static bool ok = false;
+    std::call_once(once, [] { ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
+    if (!ok)
+        return fail(CAMNET_ERR_OUT_OF_RESOURCES, 0);
     initialised = true;
-    lastError = CAMNET_ERR_NONE;
-    return 1;
+    return succeed(1);
 }
 
-int32_t CamNet_SetConnectTime(uint32_t, uint32_t)
+int32_t CamNet_SetConnectTime(uint32_t waitMs, uint32_t tries)
 {
-    lastError = CAMNET_ERR_NONE;
-    return 1;
+    SdkConfig::setConnectLimits(waitMs, tries);
+    return succeed(1);
 }
 
-int32_t CamNet_SetReconnect(uint32_t, int32_t)
+int32_t CamNet_SetReconnect(uint32_t intervalMs, int32_t enable)
 {
-    lastError = CAMNET_ERR_NONE;
-    return 1;
+    SdkConfig::setReconnect(intervalMs, enable != 0);
+    return succeed(1);
 }
 
 int32_t CamNet_Login(const LoginRequest *request, DeviceInfoReply *reply)
 {
-    if (!request || !reply)
+    if (!initialised)
+        return fail(CAMNET_ERR_NOT_INITIALISED, -1);
+    if (!request || !reply || request->port == 0 || request->address[0] == '\0')
         return fail(CAMNET_ERR_BAD_ARGUMENT, -1);
-    return unsupported(-1);
+    auto session = std::make_shared<LoginSession>(
+        fieldText(request->address, sizeof request->address), request->port,
+        fieldText(request->userName, sizeof request->userName),
+        fieldText(request->password, sizeof request->password));
+    if (!session->valid())
+        return fail(CAMNET_ERR_OUT_OF_RESOURCES, -1);
+
+    const HttpResult result =
+        session->perform("GET", "/camnet/device", nullptr, nullptr, loginReplyCap);
+    if (result.error)
+        return fail(result.error, -1);
+    if (const int32_t error = statusError(result.status))
+        return fail(error == CAMNET_ERR_NOT_SUPPORTED ? CAMNET_ERR_PROTOCOL : error, -1);
+    if (result.truncated || result.body.find("<DeviceInfo>") == std::string::npos)
+        return fail(CAMNET_ERR_PROTOCOL, -1);
+
+    DeviceInfoReply info;
+    std::memset(&info, 0, sizeof info);
+    copyField(info.deviceName, sizeof info.deviceName, xmlLeaf(result.body, "deviceName"));
+    copyField(info.model, sizeof info.model, xmlLeaf(result.body, "model"));
+    copyField(info.serialNumber, sizeof info.serialNumber, xmlLeaf(result.body, "serialNumber"));
+    copyField(info.firmwareVersion, sizeof info.firmwareVersion,
+              xmlLeaf(result.body, "firmwareVersion"));
+    info.channelCount =
+        uint32_t(std::strtoul(xmlLeaf(result.body, "channels").c_str(), nullptr, 10));
+
+    const int32_t id = LoginRegistry::instance().add(std::move(session));
+    if (id < 0)
+        return fail(CAMNET_ERR_OUT_OF_RESOURCES, -1);
+    *reply = info;
+    return succeed(id);
 }
 
 int32_t CamNet_GetLastError(void)
@@ -54,9 +199,16 @@ int32_t CamNet_GetLastError(void)
     return lastError;
 }
 
-int32_t CamNet_RealPlay(int32_t, const PreviewRequest *, CamNet_DataCallback, void *)
+int32_t CamNet_RealPlay(int32_t loginId, const PreviewRequest *request, CamNet_DataCallback, void *)
 {
-    return fail(CAMNET_ERR_UNKNOWN_LOGIN, -1);
+    if (!initialised)
+        return fail(CAMNET_ERR_NOT_INITIALISED, -1);
+    if (!sessionFor(loginId))
+        return fail(CAMNET_ERR_UNKNOWN_LOGIN, -1);
+    if (!request)
+        return fail(CAMNET_ERR_BAD_ARGUMENT, -1);
+    // This build streams nothing yet; failing at once keeps the caller responsive.
+    return fail(CAMNET_ERR_NOT_SUPPORTED, -1);
 }
 
 int32_t CamNet_StopRealPlay(int32_t)
@@ -64,27 +216,70 @@ int32_t CamNet_StopRealPlay(int32_t)
     return fail(CAMNET_ERR_UNKNOWN_PREVIEW, 0);
 }
 
-int32_t CamNet_Logout(int32_t)
+int32_t CamNet_Logout(int32_t loginId)
 {
-    return fail(CAMNET_ERR_UNKNOWN_LOGIN, 0);
+    if (loginId < 0 || !LoginRegistry::instance().remove(loginId))
+        return fail(CAMNET_ERR_UNKNOWN_LOGIN, 0);
+    return succeed(1);
 }
 
-int32_t CamNet_StdXmlConfig(int32_t, const XmlConfigInput *, XmlConfigOutput *)
+int32_t CamNet_StdXmlConfig(int32_t loginId, const XmlConfigInput *input, XmlConfigOutput *output)
 {
-    return fail(CAMNET_ERR_UNKNOWN_LOGIN, 0);
+    if (!initialised)
+        return fail(CAMNET_ERR_NOT_INITIALISED, 0);
+    const std::shared_ptr<LoginSession> session = sessionFor(loginId);
+    if (!session)
+        return fail(CAMNET_ERR_UNKNOWN_LOGIN, 0);
+    if (!input || !output || input->size != sizeof(XmlConfigInput) ||
+        output->size != sizeof(XmlConfigOutput) || (input->bodyLength && !input->body) ||
+        (output->responseSize && !output->response) || (output->statusSize && !output->status))
+        return fail(CAMNET_ERR_BAD_ARGUMENT, 0);
+    RequestLine line;
+    if (!line.parse(input->requestLine, input->requestLineLength))
+        return fail(CAMNET_ERR_BAD_ARGUMENT, 0);
+
+    const uint32_t responseCapacity = output->responseSize;
+    const uint32_t statusCapacity = output->statusSize;
+    output->responseSize = 0;
+    output->statusSize = 0;
+
+    std::string body;
+    if (line.carriesBody() && input->bodyLength)
+        body.assign(input->body, input->bodyLength);
+    const size_t cap = size_t(std::max(responseCapacity, statusCapacity)) + 1;
+    const HttpResult reply = session->perform(
+        line.method(), line.path(), line.carriesBody() ? &body : nullptr, "application/xml", cap);
+    if (reply.error)
+        return fail(reply.error, 0);
+    if (const int32_t error = statusError(reply.status)) {
+        output->statusSize = writeInto(output->status, statusCapacity, reply.body);
+        return fail(error, 0);
+    }
+    // Only a GET returns a document; every other method returns a status.
+    if (line.method() == "GET") {
+        output->responseSize = writeInto(output->response, responseCapacity, reply.body);
+        if (!fits(reply.body, responseCapacity, reply))
+            return fail(CAMNET_ERR_BUFFER_TOO_SMALL, 0);
+    } else {
+        output->statusSize = writeInto(output->status, statusCapacity, reply.body);
+        if (!fits(reply.body, statusCapacity, reply))
+            return fail(CAMNET_ERR_BUFFER_TOO_SMALL, 0);
+    }
+    return succeed(1);
 }
 
-int32_t CamNet_GetStdConfig(int32_t, uint32_t, StdConfigRecord *)
+int32_t CamNet_GetStdConfig(int32_t loginId, uint32_t command, StdConfigRecord *record)
 {
-    return fail(CAMNET_ERR_UNKNOWN_LOGIN, 0);
+    return stdConfig(loginId, command, record);
 }
 
-int32_t CamNet_SetStdConfig(int32_t, uint32_t, StdConfigRecord *)
+int32_t CamNet_SetStdConfig(int32_t loginId, uint32_t command, StdConfigRecord *record)
 {
-    return fail(CAMNET_ERR_UNKNOWN_LOGIN, 0);
+    return stdConfig(loginId, command, record);
 }
 
 int32_t CamNet_GetPreviewStats(int32_t, CamNet_PreviewStats *)
 {
+    // No preview ever runs in this build, so no handle names one.
     return fail(CAMNET_ERR_UNKNOWN_PREVIEW, 0);
 }

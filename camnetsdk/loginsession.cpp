@@ -1,0 +1,128 @@
+#include "loginsession.h"
+
+#include "sdkconfig.h"
+
+#include <curl/curl.h>
+
+namespace {
+
+struct Sink
+{
+    std::string *body;
+    size_t cap;
+    bool *truncated;
+};
+
+size_t collect(char *data, size_t size, size_t count, void *userData)
+{
+    Sink *sink = static_cast<Sink *>(userData);
+    const size_t n = size * count;
+    const size_t room = sink->cap - sink->body->size();
+    if (n > room) {
+        // Keep what fits, then abort: the rest of an oversize reply is not
+        // worth waiting for.
+        sink->body->append(data, room);
+        *sink->truncated = true;
+        return 0;
+    }
+    sink->body->append(data, n);
+    return n;
+}
+
+int32_t mapCurlError(CURLcode code)
+{
+    switch (code) {
+    case CURLE_OPERATION_TIMEDOUT:
+        return CAMNET_ERR_TIMED_OUT;
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_PARTIAL_FILE:
+        return CAMNET_ERR_CONNECTION_FAILED;
+    case CURLE_OUT_OF_MEMORY:
+        return CAMNET_ERR_OUT_OF_RESOURCES;
+    default:
+        return CAMNET_ERR_PROTOCOL;
+    }
+}
+
+std::string hostPart(const std::string &address)
+{
+    // A bare IPv6 literal needs brackets inside a URL.
+    if (address.find(':') != std::string::npos && address.front() != '[')
+        return "[" + address + "]";
+    return address;
+}
+
+} // namespace
+
+LoginSession::LoginSession(const std::string &address, uint16_t port, const std::string &user,
+                           const std::string &password)
+    : m_curl(curl_easy_init()), m_base("http://" + hostPart(address) + ":" + std::to_string(port)),
+      m_user(user), m_password(password)
+{
+}
+
+LoginSession::~LoginSession()
+{
+    if (m_curl)
+        curl_easy_cleanup(m_curl);
+}
+
+HttpResult LoginSession::perform(const std::string &method, const std::string &path,
+                                 const std::string *body, const char *contentType, size_t bodyCap)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    HttpResult result;
+    const std::string url = m_base + path;
+    const SdkConfig::ConnectLimits limits = SdkConfig::connectLimits();
+    const uint32_t tries = limits.tries ? limits.tries : 1;
+
+    curl_slist *headers = nullptr;
+    if (body && contentType)
+        headers = curl_slist_append(headers, (std::string("Content-Type: ") + contentType).c_str());
+    // A 100-continue round trip would only slow every PUT down.
+    headers = curl_slist_append(headers, "Expect:");
+
+    Sink sink{&result.body, bodyCap, &result.truncated};
+    CURLcode code = CURLE_OK;
+    for (uint32_t attempt = 0; attempt < tries; ++attempt) {
+        result.body.clear();
+        result.truncated = false;
+        curl_easy_reset(m_curl);
+        curl_easy_setopt(m_curl, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(m_curl, CURLOPT_PROTOCOLS_STR, "http");
+        curl_easy_setopt(m_curl, CURLOPT_HTTPAUTH, long(CURLAUTH_DIGEST));
+        curl_easy_setopt(m_curl, CURLOPT_USERNAME, m_user.c_str());
+        curl_easy_setopt(m_curl, CURLOPT_PASSWORD, m_password.c_str());
+        curl_easy_setopt(m_curl, CURLOPT_CONNECTTIMEOUT_MS,
+                         long(limits.waitMs ? limits.waitMs : 1));
+        curl_easy_setopt(m_curl, CURLOPT_TIMEOUT_MS, SdkConfig::requestTimeoutMs);
+        curl_easy_setopt(m_curl, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(m_curl, CURLOPT_PROXY, "");
+        curl_easy_setopt(m_curl, CURLOPT_HTTPHEADER, headers);
+        curl_easy_setopt(m_curl, CURLOPT_WRITEFUNCTION, collect);
+        curl_easy_setopt(m_curl, CURLOPT_WRITEDATA, &sink);
+        if (body) {
+            curl_easy_setopt(m_curl, CURLOPT_POSTFIELDS, body->data());
+            curl_easy_setopt(m_curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(body->size()));
+        }
+        if (method != "GET" && method != "POST")
+            curl_easy_setopt(m_curl, CURLOPT_CUSTOMREQUEST, method.c_str());
+        code = curl_easy_perform(m_curl);
+        if (code != CURLE_COULDNT_CONNECT)
+            break;
+    }
+    curl_slist_free_all(headers);
+
+    if (code == CURLE_WRITE_ERROR && result.truncated)
+        code = CURLE_OK;
+    if (code != CURLE_OK) {
+        result.error = mapCurlError(code);
+        return result;
+    }
+    curl_easy_getinfo(m_curl, CURLINFO_RESPONSE_CODE, &result.status);
+    return result;
+}

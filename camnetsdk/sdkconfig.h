@@ -1,0 +1,25 @@
+// Settings shared by every login: how long connecting may take, how often to
+// try, and the overall bound of one request.
+#ifndef SDKCONFIG_H
+#define SDKCONFIG_H
+
+#include <cstdint>
+
+namespace SdkConfig {
+
+struct ConnectLimits
+{
+    uint32_t waitMs;
+    uint32_t tries;
+};
+
+void setConnectLimits(uint32_t waitMs, uint32_t tries);
+ConnectLimits connectLimits();
+// No call may keep the caller waiting longer than this, whatever the camera does.
+constexpr long requestTimeoutMs = 5000;
+
+void setReconnect(uint32_t intervalMs, bool enabled);
+
+} // namespace SdkConfig
+
+#endif // SDKCONFIG_H
