@@ -14,8 +14,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <memory>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -405,6 +408,39 @@ private slots:
         sim.faults("delay=0");
         XmlCall again(id, "GET " + calibrationPath);
         QVERIFY2(again.result, QByteArray::number(again.error));
+        QVERIFY(CamNet_Logout(id));
+    }
+
+    void errorsStayWithTheirThreadAndALoginServesSeveral()
+    {
+        Camsim sim;
+        const int32_t id = login(sim.port());
+        QVERIFY(id >= 0);
+        QVERIFY(CamNet_SetConnectTime(2000, 1));
+        int32_t otherError = -1;
+        std::thread failing([&] {
+            XmlCall call(id, "BOGUS");
+            otherError = CamNet_GetLastError();
+        });
+        failing.join();
+        QCOMPARE(otherError, int32_t(CAMNET_ERR_BAD_ARGUMENT));
+        QCOMPARE(CamNet_GetLastError(), int32_t(CAMNET_ERR_NONE));
+
+        std::atomic<int> good{0};
+        std::vector<std::thread> workers;
+        for (int t = 0; t < 4; ++t) {
+            workers.emplace_back([&] {
+                for (int i = 0; i < 5; ++i) {
+                    XmlCall call(id, "GET " + calibrationPath);
+                    if (call.result && call.responseText().endsWith("</FusionCalibration>\n"))
+                        ++good;
+                }
+            });
+        }
+        for (std::thread &worker : workers)
+            worker.join();
+        QCOMPARE(good.load(), 20);
+        QCOMPARE(sim.counter("calibrationGet"), 20);
         QVERIFY(CamNet_Logout(id));
     }
 
