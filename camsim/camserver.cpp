@@ -1,6 +1,7 @@
 #include "camserver.h"
 
 #include "calibrationxml.h"
+#include "camrequest.h"
 #include "scenerenderer.h"
 
 #include <arpa/inet.h>
@@ -18,10 +19,6 @@ const char realm[] = "camsim";
 const char boundary[] = "camsimframe";
 const QByteArray calibrationPath = "/ISAPI/Thermal/channels/2/fusionCalibration";
 const QByteArray capabilitiesPath = "/ISAPI/Thermal/channels/2/fusionCalibration/capabilities";
-constexpr int fusionSwitchGet = 6768;
-constexpr int fusionSwitchSet = 6769;
-constexpr int thermalChannel = 2;
-constexpr int switchRecordSize = 732;
 
 // Status codes of the camera's ResponseStatus replies.
 constexpr int statusOk = 1;
@@ -72,20 +69,6 @@ struct StreamContext
 void freeStream(void *cls)
 {
     delete static_cast<StreamContext *>(cls);
-}
-
-int32_t readLe32(const QByteArray &bytes, int offset)
-{
-    uint32_t v = 0;
-    for (int i = 3; i >= 0; --i)
-        v = (v << 8) | uint8_t(bytes[offset + i]);
-    return int32_t(v);
-}
-
-void writeLe32(QByteArray &bytes, int offset, int32_t value)
-{
-    for (int i = 0; i < 4; ++i)
-        bytes[offset + i] = char((uint32_t(value) >> (8 * i)) & 0xff);
 }
 
 QByteArray textReply(const QString &text)
@@ -232,9 +215,8 @@ MHD_Result CamServer::handle(MHD_Connection *connection, const QByteArray &url,
                          "</DeviceInfo>\n";
         } else if (url.startsWith("/camnet/channels/") && url.endsWith("/stream") &&
                    method == "GET") {
-            bool ok = false;
-            const int channel = url.mid(17, url.size() - 17 - 7).toInt(&ok);
-            if (ok && (channel == 1 || channel == 2) && faults.refuseStream != channel) {
+            const int channel = CamRequest::streamChannel(url);
+            if ((channel == 1 || channel == 2) && faults.refuseStream != channel) {
                 std::printf("%s %s -> 200 (stream)\n", method.constData(), url.constData());
                 std::fflush(stdout);
                 return stream(connection, channel);
@@ -357,45 +339,15 @@ CamServer::Reply CamServer::isapi(const QByteArray &method, const QByteArray &pa
 CamServer::Reply CamServer::stdConfig(MHD_Connection *connection, const QByteArray &command,
                                       const QByteArray &body)
 {
-    Reply reply;
-    reply.contentType = "application/octet-stream";
     m_state.countRequest(QStringLiteral("stdConfig"));
-    bool ok = false;
-    const int number = command.toInt(&ok);
-    auto fail = [&reply](unsigned status, const QString &why) {
-        reply.status = status;
-        reply.contentType = "text/plain";
-        reply.body = textReply(why);
-        return reply;
-    };
-    if (!ok || (number != fusionSwitchGet && number != fusionSwitchSet))
-        return fail(MHD_HTTP_NOT_FOUND, QStringLiteral("unknown command"));
-    const char *cs =
-        MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, "conditionSize");
-    const char *os = MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, "outputSize");
-    bool csOk = false, osOk = false;
-    const int conditionSize = QByteArray(cs).toInt(&csOk);
-    const int outputSize = QByteArray(os).toInt(&osOk);
-    if (!cs || !os || !csOk || !osOk || conditionSize < 0 || outputSize < 0 ||
-        conditionSize > body.size())
-        return fail(MHD_HTTP_BAD_REQUEST, QStringLiteral("bad conditionSize or outputSize"));
-    if (conditionSize != 4 || readLe32(body, 0) != thermalChannel)
-        return fail(MHD_HTTP_BAD_REQUEST, QStringLiteral("condition must be channel 2"));
-    const QByteArray input = body.mid(conditionSize);
-    if (number == fusionSwitchGet) {
-        QByteArray record(switchRecordSize, '\0');
-        writeLe32(record, 0, switchRecordSize);
-        record[4] = 1;
-        record[5] = char(m_state.fusionOn() ? 1 : 2);
-        reply.body = record.left(outputSize);
-        return reply;
-    }
-    if (input.size() != switchRecordSize || readLe32(input, 0) != switchRecordSize)
-        return fail(MHD_HTTP_BAD_REQUEST, QStringLiteral("the switch record is 732 bytes"));
-    const int state = uint8_t(input[5]);
-    if (state != 1 && state != 2)
-        return fail(MHD_HTTP_BAD_REQUEST, QStringLiteral("fusion state must be 1 or 2"));
-    m_state.setFusionOn(state == 1);
+    const CamRequest::Reply answer = CamRequest::stdConfig(
+        m_state, command,
+        MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, "conditionSize"),
+        MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, "outputSize"), body);
+    Reply reply;
+    reply.status = answer.status;
+    reply.contentType = answer.contentType;
+    reply.body = answer.body;
     return reply;
 }
 
