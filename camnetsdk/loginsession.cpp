@@ -4,6 +4,8 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
+
 namespace {
 
 struct Sink
@@ -56,27 +58,23 @@ std::string hostPart(const std::string &address)
     return address;
 }
 
-} // namespace
-
-LoginSession::LoginSession(const std::string &address, uint16_t port, const std::string &user,
-                           const std::string &password)
-    : m_curl(curl_easy_init()), m_base("http://" + hostPart(address) + ":" + std::to_string(port)),
-      m_user(user), m_password(password)
+void configure(CURL *curl, const std::string &user, const std::string &password)
 {
+    // Set once and kept: resetting the handle would also forget the Digest
+    // nonce, and every request would pay for a fresh 401 challenge.
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http");
+    curl_easy_setopt(curl, CURLOPT_HTTPAUTH, long(CURLAUTH_DIGEST));
+    curl_easy_setopt(curl, CURLOPT_USERNAME, user.c_str());
+    curl_easy_setopt(curl, CURLOPT_PASSWORD, password.c_str());
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_PROXY, "");
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
 }
 
-LoginSession::~LoginSession()
+HttpResult send(CURL *curl, const std::string &url, const std::string &method,
+                const std::string *body, const char *contentType, size_t bodyCap, long timeoutMs)
 {
-    if (m_curl)
-        curl_easy_cleanup(m_curl);
-}
-
-HttpResult LoginSession::perform(const std::string &method, const std::string &path,
-                                 const std::string *body, const char *contentType, size_t bodyCap)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
     HttpResult result;
-    const std::string url = m_base + path;
     const SdkConfig::ConnectLimits limits = SdkConfig::connectLimits();
     const uint32_t tries = limits.tries ? limits.tries : 1;
 
@@ -91,30 +89,31 @@ HttpResult LoginSession::perform(const std::string &method, const std::string &p
     for (uint32_t attempt = 0; attempt < tries; ++attempt) {
         result.body.clear();
         result.truncated = false;
-        curl_easy_reset(m_curl);
-        curl_easy_setopt(m_curl, CURLOPT_URL, url.c_str());
-        curl_easy_setopt(m_curl, CURLOPT_PROTOCOLS_STR, "http");
-        curl_easy_setopt(m_curl, CURLOPT_HTTPAUTH, long(CURLAUTH_DIGEST));
-        curl_easy_setopt(m_curl, CURLOPT_USERNAME, m_user.c_str());
-        curl_easy_setopt(m_curl, CURLOPT_PASSWORD, m_password.c_str());
-        curl_easy_setopt(m_curl, CURLOPT_CONNECTTIMEOUT_MS,
-                         long(limits.waitMs ? limits.waitMs : 1));
-        curl_easy_setopt(m_curl, CURLOPT_TIMEOUT_MS, SdkConfig::requestTimeoutMs);
-        curl_easy_setopt(m_curl, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(m_curl, CURLOPT_PROXY, "");
-        curl_easy_setopt(m_curl, CURLOPT_HTTPHEADER, headers);
-        curl_easy_setopt(m_curl, CURLOPT_WRITEFUNCTION, collect);
-        curl_easy_setopt(m_curl, CURLOPT_WRITEDATA, &sink);
+        curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, long(limits.waitMs ? limits.waitMs : 1));
+        curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeoutMs);
+        curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+        // The handle carries every option over from the previous request, so
+        // whatever that one set and this one does not want is undone here.
         if (body) {
-            curl_easy_setopt(m_curl, CURLOPT_POSTFIELDS, body->data());
-            curl_easy_setopt(m_curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(body->size()));
+            curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body->data());
+            curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(body->size()));
+        } else {
+            curl_easy_setopt(curl, CURLOPT_POSTFIELDS, nullptr);
+            curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(-1));
+            curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
         }
-        if (method != "GET" && method != "POST")
-            curl_easy_setopt(m_curl, CURLOPT_CUSTOMREQUEST, method.c_str());
-        code = curl_easy_perform(m_curl);
+        const bool custom = method != "GET" && method != "POST";
+        curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, custom ? method.c_str() : nullptr);
+        code = curl_easy_perform(curl);
         if (code != CURLE_COULDNT_CONNECT)
             break;
     }
+    // The handle outlives this call's header list, body and sink.
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, nullptr);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, nullptr);
     curl_slist_free_all(headers);
 
     if (code == CURLE_WRITE_ERROR && result.truncated)
@@ -123,6 +122,49 @@ HttpResult LoginSession::perform(const std::string &method, const std::string &p
         result.error = mapCurlError(code);
         return result;
     }
-    curl_easy_getinfo(m_curl, CURLINFO_RESPONSE_CODE, &result.status);
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &result.status);
+    return result;
+}
+
+} // namespace
+
+LoginSession::LoginSession(const std::string &address, uint16_t port, const std::string &user,
+                           const std::string &password)
+    : m_curl(curl_easy_init()), m_base("http://" + hostPart(address) + ":" + std::to_string(port)),
+      m_user(user), m_password(password)
+{
+    if (m_curl)
+        configure(m_curl, m_user, m_password);
+}
+
+LoginSession::~LoginSession()
+{
+    if (m_curl)
+        curl_easy_cleanup(m_curl);
+}
+
+HttpResult LoginSession::perform(const std::string &method, const std::string &path,
+                                 const std::string *body, const char *contentType, size_t bodyCap)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const std::string url = m_base + path;
+    const auto start = std::chrono::steady_clock::now();
+    HttpResult result =
+        send(m_curl, url, method, body, contentType, bodyCap, SdkConfig::requestTimeoutMs);
+    // A camera may refuse a nonce it issued without marking it stale (one that
+    // forgot it, or one that saw the same nonce count from another client);
+    // libcurl then gives up. A 401 therefore earns one fresh challenge within
+    // what is left of the request's time; wrong credentials fail again.
+    if (result.error == CAMNET_ERR_NONE && result.status == 401) {
+        const long spent = long(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                    std::chrono::steady_clock::now() - start)
+                                    .count());
+        if (spent < SdkConfig::requestTimeoutMs) {
+            curl_easy_reset(m_curl);
+            configure(m_curl, m_user, m_password);
+            result = send(m_curl, url, method, body, contentType, bodyCap,
+                          SdkConfig::requestTimeoutMs - spent);
+        }
+    }
     return result;
 }
