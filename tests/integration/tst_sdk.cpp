@@ -1,12 +1,10 @@
 // The real SDK library against the camera simulator on loopback: logins,
 // ISAPI pass-through, standard configuration and the simulator's faults.
 #include "camnetsdk.h"
+#include "sdkcalls.h"
 
 #include <QElapsedTimer>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
-#include <QRegularExpression>
 #include <QtTest>
 
 #include <arpa/inet.h>
@@ -22,175 +20,14 @@
 
 namespace {
 
-const char *const user = "admin";
-const char *const password = "s3cret";
+using TestSupport::calibrationXml;
+using TestSupport::Camsim;
+using TestSupport::login;
+using TestSupport::stdConfig;
+using TestSupport::switchRecord;
+using TestSupport::XmlCall;
+
 const QByteArray calibrationPath = "/ISAPI/Thermal/channels/2/fusionCalibration";
-
-QByteArray calibrationXml(int level, int hbias)
-{
-    return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<FusionCalibration>\n"
-                          "<distanceLevel>%1</distanceLevel>\n<ScaleRatio><horizontal>64"
-                          "</horizontal><vertical>64</vertical></ScaleRatio>\n<Bias><horizontal>%2"
-                          "</horizontal><vertical>100</vertical></Bias>\n</FusionCalibration>\n")
-        .arg(level)
-        .arg(hbias)
-        .toUtf8();
-}
-
-// A plain HTTP/1.0 exchange for the simulator's own unauthenticated resources.
-QByteArray plainHttp(quint16 port, const QByteArray &method, const QByteArray &path,
-                     const QByteArray &body = QByteArray())
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0)
-        return QByteArray();
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    QByteArray reply;
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0) {
-        const QByteArray request = method + " " + path + " HTTP/1.0\r\nContent-Length: " +
-                                   QByteArray::number(body.size()) + "\r\n\r\n" + body;
-        if (::send(fd, request.constData(), size_t(request.size()), 0) == request.size()) {
-            char buffer[4096];
-            ssize_t n;
-            while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
-                reply.append(buffer, int(n));
-        }
-    }
-    ::close(fd);
-    const int split = reply.indexOf("\r\n\r\n");
-    return split < 0 ? QByteArray() : reply.mid(split + 4);
-}
-
-// One simulator process on a free loopback port.
-class Camsim
-{
-public:
-    explicit Camsim(const QStringList &extra = QStringList())
-    {
-        m_process.start(QStringLiteral(OVERLAYTUNER_CAMSIM),
-                        QStringList{"--port", "0", "--user", user, "--password", password} + extra);
-        if (!m_process.waitForStarted(5000))
-            return;
-        for (int i = 0; i < 50 && !m_process.canReadLine(); ++i)
-            m_process.waitForReadyRead(100);
-        const QRegularExpressionMatch m =
-            QRegularExpression("127\\.0\\.0\\.1 port (\\d+)").match(m_process.readLine());
-        if (m.hasMatch())
-            m_port = quint16(m.captured(1).toUInt());
-    }
-    ~Camsim()
-    {
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000))
-            m_process.kill();
-        m_process.waitForFinished(1000);
-    }
-
-    quint16 port() const { return m_port; }
-    QJsonObject state() const
-    {
-        return QJsonDocument::fromJson(plainHttp(m_port, "GET", "/camsim/state")).object();
-    }
-    int counter(const QString &name) const
-    {
-        return state().value("requests").toObject().value(name).toInt();
-    }
-    void faults(const QByteArray &text) const { plainHttp(m_port, "PUT", "/camsim/faults", text); }
-
-private:
-    QProcess m_process;
-    quint16 m_port = 0;
-};
-
-LoginRequest loginRequest(quint16 port, const char *pass = password)
-{
-    LoginRequest request;
-    std::memset(&request, 0, sizeof request);
-    std::strcpy(request.address, "127.0.0.1");
-    request.port = port;
-    std::strcpy(request.userName, user);
-    std::memcpy(request.password, pass, strnlen(pass, sizeof request.password));
-    return request;
-}
-
-int32_t login(quint16 port, DeviceInfoReply *info = nullptr, const char *pass = password)
-{
-    DeviceInfoReply scratch;
-    std::memset(&scratch, 0, sizeof scratch);
-    const LoginRequest request = loginRequest(port, pass);
-    return CamNet_Login(&request, info ? info : &scratch);
-}
-
-// The buffers of one ISAPI call, with guard bytes behind each one.
-struct XmlCall
-{
-    static constexpr uint32_t guard = 16;
-    QByteArray response;
-    QByteArray status;
-    XmlConfigOutput output;
-    int32_t result = 0;
-    int32_t error = 0;
-
-    XmlCall(int32_t loginId, const QByteArray &line, const QByteArray &body = QByteArray(),
-            uint32_t responseCapacity = 64 * 1024, uint32_t statusCapacity = 16 * 1024)
-        : response(int(responseCapacity + guard), '#'), status(int(statusCapacity + guard), '#')
-    {
-        XmlConfigInput input;
-        std::memset(&input, 0, sizeof input);
-        input.size = sizeof input;
-        input.requestLine = line.constData();
-        input.requestLineLength = uint32_t(line.size());
-        input.body = body.isEmpty() ? nullptr : body.constData();
-        input.bodyLength = uint32_t(body.size());
-        std::memset(&output, 0, sizeof output);
-        output.size = sizeof output;
-        output.response = response.data();
-        output.responseSize = responseCapacity;
-        output.status = status.data();
-        output.statusSize = statusCapacity;
-        result = CamNet_StdXmlConfig(loginId, &input, &output);
-        error = CamNet_GetLastError();
-    }
-    QByteArray responseText() const { return response.left(int(output.responseSize)); }
-    QByteArray statusText() const { return status.left(int(output.statusSize)); }
-    bool guardsIntact(uint32_t responseCapacity, uint32_t statusCapacity) const
-    {
-        return response.mid(int(responseCapacity)) == QByteArray(int(guard), '#') &&
-               status.mid(int(statusCapacity)) == QByteArray(int(guard), '#');
-    }
-};
-
-int32_t stdConfig(bool set, int32_t loginId, uint32_t command, QByteArray *output,
-                  const QByteArray &input = QByteArray())
-{
-    const int32_t channel = 2;
-    char status[256] = {};
-    StdConfigRecord record;
-    std::memset(&record, 0, sizeof record);
-    record.condition = &channel;
-    record.conditionSize = sizeof channel;
-    record.input = input.isEmpty() ? nullptr : input.constData();
-    record.inputSize = uint32_t(input.size());
-    record.output = output ? output->data() : nullptr;
-    record.outputSize = output ? uint32_t(output->size()) : 0;
-    record.status = status;
-    record.statusSize = sizeof status;
-    return set ? CamNet_SetStdConfig(loginId, command, &record)
-               : CamNet_GetStdConfig(loginId, command, &record);
-}
-
-QByteArray switchRecord(uint8_t state)
-{
-    QByteArray record(732, '\0');
-    const uint32_t size = 732;
-    std::memcpy(record.data(), &size, 4);
-    record[4] = 1;
-    record[5] = char(state);
-    return record;
-}
 
 } // namespace
 
