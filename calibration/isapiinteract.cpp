@@ -2,6 +2,7 @@
 
 #include "appglobals.h"
 #include "camnetsdk.h"
+#include "zeroedbuffer.h"
 
 #include <QAtomicPointer>
 #include <QMutexLocker>
@@ -75,7 +76,7 @@ bool ISAPIInteract::stdXmlExchange(int loginId, Resource resource, Method method
                                    const QStringList &pathParams, const CalibrationDoc *doc,
                                    QByteArray &reply)
 {
-    std::unique_ptr<char[]> response(new char[RESPONSE_BUFFER_SIZE]());
+    const ZeroedBuffer response(RESPONSE_BUFFER_SIZE);
     std::unique_ptr<char[]> status(new char[STATUS_BUFFER_SIZE]());
 
     XmlConfigOutput output;
