@@ -29,7 +29,6 @@ constexpr int statusInvalidXmlContent = 6;
 struct RequestContext
 {
     QByteArray body;
-    bool tooLarge = false;
 };
 
 // Serves the first half of a reply and then fails, so that the client sees the
@@ -116,12 +115,16 @@ bool CamServer::start(QString *error)
         *error = QStringLiteral("--listen %1 is not a numeric address").arg(m_options.listen);
         return false;
     }
-    m_daemon = MHD_start_daemon(flags, m_options.port, nullptr, nullptr, &CamServer::onRequest,
-                                this, MHD_OPTION_SOCK_ADDR, addr, MHD_OPTION_CONNECTION_LIMIT, 64u,
-                                MHD_OPTION_CONNECTION_TIMEOUT, 15u, MHD_OPTION_NOTIFY_COMPLETED,
-                                &CamServer::onCompleted, this, MHD_OPTION_DIGEST_AUTH_RANDOM,
-                                size_t(m_random.size()), m_random.constData(),
-                                MHD_OPTION_NONCE_NC_SIZE, 4096u, MHD_OPTION_END);
+    // The limit is kept by onAccept, which closes a connection beyond it at
+    // once. At its own limit the library stops accepting instead, leaving new
+    // clients hanging in the backlog, so its limit only backs ours up.
+    m_daemon = MHD_start_daemon(
+        flags, m_options.port, &CamServer::onAccept, this, &CamServer::onRequest, this,
+        MHD_OPTION_SOCK_ADDR, addr, MHD_OPTION_CONNECTION_LIMIT, m_options.connectionLimit + 16,
+        MHD_OPTION_NOTIFY_CONNECTION, &CamServer::onConnection, this, MHD_OPTION_CONNECTION_TIMEOUT,
+        m_options.idleTimeout, MHD_OPTION_NOTIFY_COMPLETED, &CamServer::onCompleted, this,
+        MHD_OPTION_DIGEST_AUTH_RANDOM, size_t(m_random.size()), m_random.constData(),
+        MHD_OPTION_NONCE_NC_SIZE, 4096u, MHD_OPTION_END);
     if (!m_daemon) {
         *error =
             QStringLiteral("cannot listen on %1 port %2").arg(m_options.listen).arg(m_options.port);
@@ -156,19 +159,46 @@ MHD_Result CamServer::onRequest(void *cls, MHD_Connection *connection, const cha
         *context = ctx;
         const char *length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND,
                                                          MHD_HTTP_HEADER_CONTENT_LENGTH);
+        // Answered before any of the body is read: no 100 Continue invites
+        // it, and the connection closes after the reply instead of draining
+        // what the client announced.
         if (length && std::strtoull(length, nullptr, 10) > maxBodyBytes)
-            ctx->tooLarge = true;
+            return self->handle(connection, url, method, QByteArray(), true);
         return MHD_YES;
     }
     if (*uploadDataSize > 0) {
-        if (!ctx->tooLarge && size_t(ctx->body.size()) + *uploadDataSize <= maxBodyBytes)
-            ctx->body.append(uploadData, int(*uploadDataSize));
-        else
-            ctx->tooLarge = true;
+        // A body without a length that grows too large ends the connection:
+        // no reply can be queued halfway through a body, and reading the rest
+        // only to refuse it is what a flood wants.
+        if (size_t(ctx->body.size()) + *uploadDataSize > maxBodyBytes)
+            return MHD_NO;
+        ctx->body.append(uploadData, int(*uploadDataSize));
         *uploadDataSize = 0;
         return MHD_YES;
     }
-    return self->handle(connection, url, method, ctx->body, ctx->tooLarge);
+    return self->handle(connection, url, method, ctx->body, false);
+}
+
+MHD_Result CamServer::onAccept(void *cls, const sockaddr *, socklen_t)
+{
+    auto *self = static_cast<CamServer *>(cls);
+    // Connections are accepted and counted on the listening thread alone, so
+    // the count cannot rise between this check and the new connection's start.
+    if (self->m_connections.load() < self->m_options.connectionLimit)
+        return MHD_YES;
+    std::printf("connection refused: %u connections open\n", self->m_options.connectionLimit);
+    std::fflush(stdout);
+    return MHD_NO;
+}
+
+void CamServer::onConnection(void *cls, MHD_Connection *, void **,
+                             MHD_ConnectionNotificationCode toe)
+{
+    auto *self = static_cast<CamServer *>(cls);
+    if (toe == MHD_CONNECTION_NOTIFY_STARTED)
+        ++self->m_connections;
+    else if (toe == MHD_CONNECTION_NOTIFY_CLOSED)
+        --self->m_connections;
 }
 
 void CamServer::onCompleted(void *, MHD_Connection *, void **context, MHD_RequestTerminationCode)
@@ -200,8 +230,12 @@ MHD_Result CamServer::handle(MHD_Connection *connection, const QByteArray &url,
             std::fflush(stdout);
             return queued;
         }
-        if (faults.delayMs > 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(faults.delayMs));
+        // Waited out in short steps, so that stopping the server is not held
+        // up by a late reply nobody waits for any more.
+        const auto due =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(faults.delayMs);
+        while (!m_stopping && std::chrono::steady_clock::now() < due)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         drop = faults.dropConnection;
         if (url == "/camnet/device" && method == "GET") {
             m_state.countRequest(QStringLiteral("device"));

@@ -26,6 +26,8 @@ public:
         QString password = QStringLiteral("camsim12345");
         unsigned nonceTimeout = 300;
         int fps = 25;
+        unsigned connectionLimit = 64;
+        unsigned idleTimeout = 15; // seconds
     };
 
     static constexpr size_t maxBodyBytes = 64 * 1024;
@@ -52,6 +54,9 @@ private:
                                 size_t *uploadDataSize, void **context);
     static void onCompleted(void *cls, MHD_Connection *connection, void **context,
                             MHD_RequestTerminationCode toe);
+    static MHD_Result onAccept(void *cls, const sockaddr *addr, socklen_t addrlen);
+    static void onConnection(void *cls, MHD_Connection *connection, void **socketContext,
+                             MHD_ConnectionNotificationCode toe);
 
     MHD_Result handle(MHD_Connection *connection, const QByteArray &url, const QByteArray &method,
                       const QByteArray &body, bool tooLarge);
@@ -68,6 +73,7 @@ private:
     Options m_options;
     MHD_Daemon *m_daemon = nullptr;
     std::atomic<bool> m_stopping{false};
+    std::atomic<unsigned> m_connections{0};
     QByteArray m_random;
     QByteArray m_opaque;
 };

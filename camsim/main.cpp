@@ -17,6 +17,7 @@ void usage()
     std::fprintf(stderr,
                  "usage: camsim [--listen ADDR] [--port N] [--user U] [--password P]\n"
                  "              [--state FILE] [--fps N] [--nonce-timeout SECONDS]\n"
+                 "              [--max-connections N] [--idle-timeout SECONDS]\n"
                  "              [--delay MS] [--malformed-xml] [--oversize-reply] [--omit-caps]\n"
                  "              [--put-status N] [--refuse-login] [--drop-connection]\n"
                  "              [--refuse-stream CHANNEL] [--stall-stream]\n");
@@ -73,6 +74,12 @@ int main(int argc, char **argv)
             ++i;
         } else if (arg == "--nonce-timeout" && parseNumber(argv[i + 1], 1, 86400, &n)) {
             options.nonceTimeout = unsigned(n);
+            ++i;
+        } else if (arg == "--max-connections" && parseNumber(argv[i + 1], 1, 1024, &n)) {
+            options.connectionLimit = unsigned(n);
+            ++i;
+        } else if (arg == "--idle-timeout" && parseNumber(argv[i + 1], 1, 3600, &n)) {
+            options.idleTimeout = unsigned(n);
             ++i;
         } else if (arg == "--delay" && parseNumber(argv[i + 1], 0, 60000, &n)) {
             faults += "delay=" + QByteArray::number(qlonglong(n)) + " ";

@@ -6,7 +6,9 @@ import http.client
 import json
 import os
 import re
+import select
 import signal
+import socket
 import struct
 import subprocess
 import tempfile
@@ -484,6 +486,145 @@ class StreamTest(CamsimCase):
         self.assertLessEqual(self.sim.state()["requests"]["framesRendered"], before + 1)
         self.sim.faults("stall-stream=0")
         self.assertEqual(len(read_parts(resp, 2)), 2)
+
+
+def wait_until(predicate, timeout=10.0):
+    """Polls predicate until it holds or timeout seconds pass; returns its last value."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value or time.monotonic() > deadline:
+            return value
+        time.sleep(0.05)
+
+
+def raw_connection(port):
+    sock = socket.create_connection(("127.0.0.1", port), timeout=10)
+    return sock
+
+
+def read_until_closed(sock, timeout=10.0):
+    """Everything the server sends until it closes; None if it stays open past timeout."""
+    sock.settimeout(timeout)
+    data = b""
+    try:
+        while True:
+            chunk = sock.recv(65536)
+            if not chunk:
+                return data
+            data += chunk
+    except ConnectionResetError:
+        return data
+    except socket.timeout:
+        return None
+
+
+def still_open(sock):
+    """True while the server has neither closed nor reset the connection."""
+    # select, since a socket with a timeout waits in recv even when told not to.
+    if not select.select([sock], [], [], 0)[0]:
+        return True
+    try:
+        return sock.recv(1, socket.MSG_PEEK) != b""
+    except ConnectionError:
+        return False
+
+
+class LimitsTest(unittest.TestCase):
+    def start(self, *args):
+        sim = Camsim(*args)
+        self.addCleanup(lambda: self.assertEqual(sim.stop(), 0))
+        return sim
+
+    def test_connections_beyond_the_limit_are_closed_and_the_others_keep_working(self):
+        sim = self.start("--max-connections", "3")
+        clients = [DigestClient(sim.port) for _ in range(3)]
+        for client in clients:
+            self.addCleanup(client.close)
+            self.assertEqual(client.request("GET", "/camnet/device")[0], 200)
+        extra = raw_connection(sim.port)
+        self.addCleanup(extra.close)
+        start = time.monotonic()
+        # Closed at once, not left waiting in the backlog for a free slot.
+        self.assertEqual(read_until_closed(extra), b"")
+        self.assertLess(time.monotonic() - start, 5)
+        for client in clients:
+            self.assertEqual(client.request("GET", CAL)[0], 200)
+        # A slot that frees up takes the next client.
+        clients[0].close()
+        replacement = DigestClient(sim.port)
+        self.addCleanup(replacement.close)
+
+        def served():
+            try:
+                return replacement.request("GET", "/camnet/device")[0] == 200
+            except (ConnectionError, http.client.HTTPException):
+                replacement.close()
+                return False
+        self.assertTrue(wait_until(served))
+
+    def test_idle_connections_are_closed_and_busy_ones_kept(self):
+        sim = self.start("--idle-timeout", "1")
+        # Kept alive after one whole exchange, then left idle.
+        idle = http.client.HTTPConnection("127.0.0.1", sim.port, timeout=10)
+        self.addCleanup(idle.close)
+        idle.request("GET", "/camsim/state")
+        response = idle.getresponse()
+        response.read()
+        self.assertEqual(response.status, 200)
+        self.assertFalse(response.will_close)
+        stalled = raw_connection(sim.port)
+        self.addCleanup(stalled.close)
+        stalled.sendall(b"GET /camsim/state HTTP/1.1\r\nHo")
+        start = time.monotonic()
+        self.assertTrue(still_open(idle.sock) and still_open(stalled))
+
+        busy = DigestClient(sim.port)
+        self.addCleanup(busy.close)
+        while time.monotonic() - start < 2.5:
+            self.assertEqual(busy.request("GET", CAL)[0], 200)
+            time.sleep(0.3)
+        self.assertTrue(wait_until(lambda: not still_open(idle.sock)))
+        # Half a request line gets no reply either, only the close.
+        self.assertEqual(read_until_closed(stalled), b"")
+        self.assertLess(time.monotonic() - start, 8)
+
+    def test_huge_announced_bodies_are_refused_unread(self):
+        sim = self.start()
+        head = ("PUT %s HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/xml\r\n"
+                "Content-Length: %d\r\n" % (CAL, 10 ** 12)).encode()
+        for expect, sent in ((b"Expect: 100-continue\r\n", b""), (b"", b"<" * 4096)):
+            sock = raw_connection(sim.port)
+            self.addCleanup(sock.close)
+            sock.sendall(head + expect + b"\r\n" + sent)
+            # The refusal comes at once, instead of a 100 Continue or a wait
+            # for the terabyte, and the connection ends with it.
+            reply = read_until_closed(sock)
+            self.assertIsNotNone(reply, expect)
+            self.assertTrue(reply.startswith(b"HTTP/1.1 413 "), reply[:80])
+            self.assertNotIn(b"100 Continue", reply)
+
+        # Without a length, the connection ends once the body passes the
+        # bound, long before the client is done sending.
+        sock = raw_connection(sim.port)
+        self.addCleanup(sock.close)
+        sock.sendall(("PUT %s HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                      "Transfer-Encoding: chunked\r\n\r\n" % CAL).encode())
+        chunk = b"%x\r\n%s\r\n" % (65536, b"<" * 65536)
+        sent = 0
+        with self.assertRaises((BrokenPipeError, ConnectionResetError)):
+            while sent < 256 * 1024 * 1024:
+                sock.sendall(chunk)
+                sent += len(chunk)
+        self.assertLess(sent, 64 * 1024 * 1024)
+        self.assertEqual(sim.state()["calibration"]["distanceLevel"], 1)
+
+    def test_rejects_bad_limits(self):
+        for args in (["--max-connections", "0"], ["--idle-timeout", "0"],
+                     ["--idle-timeout", "soon"]):
+            proc = subprocess.run([CAMSIM, "--port", "0", *args], capture_output=True,
+                                  text=True, timeout=10)
+            self.assertEqual(proc.returncode, 2, args)
 
 
 class LifecycleTest(unittest.TestCase):
