@@ -574,6 +574,25 @@ private slots:
         QVERIFY(CamNet_Logout(id));
     }
 
+    void oversizeRequestBodiesAreRefused()
+    {
+        Camsim sim;
+        QVERIFY(sim.port());
+        const int32_t id = login(sim.port());
+        QVERIFY(id >= 0);
+        QByteArray body = calibrationXml(4, 100);
+        body.append(QByteArray(256 * 1024, ' '));
+        XmlCall put(id, putLine, body);
+        QCOMPARE(put.result, 0);
+        QVERIFY2(put.error == CAMNET_ERR_DEVICE_REFUSED, QByteArray::number(put.error));
+        QVERIFY(put.statusText().contains("exceeds"));
+        // The camera ended that connection; the login carries on over a new one.
+        XmlCall again(id, getLine);
+        QVERIFY2(again.result, QByteArray::number(again.error));
+        QCOMPARE(sim.state().value("calibration").toObject().value("distanceLevel").toInt(), 1);
+        QVERIFY(CamNet_Logout(id));
+    }
+
     void refusedWritesCarryTheirStatus()
     {
         Camsim sim;
