@@ -16,6 +16,8 @@
 #include <QSpinBox>
 #include <QThread>
 
+#include <sched.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -100,6 +102,24 @@ void printSide(const char *name, const Side &side)
                 static_cast<long long>(side.seen.unauthorized));
 }
 
+// The last core this process may run on, or -1 when pinning failed.
+int pinToOneCore()
+{
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (sched_getaffinity(0, sizeof allowed, &allowed) != 0)
+        return -1;
+    for (int cpu = CPU_SETSIZE - 1; cpu >= 0; --cpu) {
+        if (!CPU_ISSET(cpu, &allowed))
+            continue;
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(cpu, &one);
+        return sched_setaffinity(0, sizeof one, &one) == 0 ? cpu : -1;
+    }
+    return -1;
+}
+
 int calibrationValue(const QJsonObject &state, const char *name)
 {
     return state.value(QStringLiteral("calibration")).toObject().value(name).toInt(-1);
@@ -110,13 +130,24 @@ int calibrationValue(const QJsonObject &state, const char *name)
 int main(int argc, char **argv)
 {
     int steps = 2000;
-    if (argc > 1) {
-        steps = std::atoi(argv[1]);
+    bool spread = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--spread") == 0) {
+            spread = true;
+            continue;
+        }
+        steps = std::atoi(argv[i]);
         if (steps < 1 || steps > 10000000) {
-            std::fprintf(stderr, "usage: adjust_latency [STEPS]   (default 2000)\n");
+            std::fprintf(stderr, "usage: adjust_latency [--spread] [STEPS]   (default 2000)\n");
             return 2;
         }
     }
+    // With the simulator on the same machine, a client whose server thread
+    // happens to wake on the other core pays for the crossing: measured here,
+    // the same PUTs took 44 or 80 us depending on where the threads landed.
+    // One core for this process and the simulator it starts gives every side
+    // the same conditions. --spread leaves placement to the scheduler.
+    const int core = spread ? -1 : pinToOneCore();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
@@ -200,8 +231,10 @@ int main(int argc, char **argv)
     };
 
     std::printf("adjust_latency: %d steps each for the tool and the baseline, in turns of %d, "
-                "after %d warm-up steps each; simulator on 127.0.0.1 port %u\n",
-                steps, blockSteps, warmUpSteps, unsigned(sim.port()));
+                "after %d warm-up steps each; simulator on 127.0.0.1 port %u; %s\n",
+                steps, blockSteps, warmUpSteps, unsigned(sim.port()),
+                core >= 0 ? qPrintable(QStringLiteral("all on core %1").arg(core))
+                          : "threads placed by the scheduler");
     Side tool;
     Side exchange;
     Side sdk;

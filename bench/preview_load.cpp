@@ -12,7 +12,7 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QGuiApplication>
 #include <QLineEdit>
@@ -53,12 +53,12 @@ double peakRssMiB()
     return 0.0;
 }
 
+// Runs the event loop as the tool's own exec() would, idle between events.
 void spin(int ms)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < ms)
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    QEventLoop loop;
+    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 // The tool keeps its preview handles to itself. The SDK hands them out
@@ -165,6 +165,10 @@ int main(int argc, char **argv)
 
     double drawn[2];
     for (int i = 0; i < 2; ++i) {
+        const QWidget *frame =
+            window.findChild<QWidget *>(QStringLiteral("previewFrame%1").arg(i + 1));
+        if (frame)
+            std::printf("ch%d: drawn into %dx%d\n", i + 1, frame->width(), frame->height());
         drawn[i] = (after[i].framesDrawn - before[i].framesDrawn) / elapsed;
         std::printf("ch%d: %.1f frames received/s, %.1f drawn/s, %u reconnects in %.1f s\n", i + 1,
                     (after[i].framesReceived - before[i].framesReceived) / elapsed, drawn[i],
