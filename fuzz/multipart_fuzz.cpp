@@ -1,9 +1,11 @@
 // libFuzzer entry: the live preview's decoding of the camera's
 // multipart/x-mixed-replace MJPEG stream, multipartdemux into jpegdec.
 //
-// Input: one byte choosing how the stream is cut into buffers (0: one buffer,
-// n: buffers of 16 n bytes, as a socket would hand them over), then the bytes
-// of the stream body with the camera's boundary.
+// Input: one control byte, then the bytes of the stream body with the camera's
+// boundary. The control byte's low seven bits choose how the stream is cut into
+// buffers (0: one buffer, n: buffers of 16 n bytes, as a socket would hand them
+// over); its top bit clears the demuxer's single-stream mode, which the
+// preview sets.
 #include <gst/app/gstappsrc.h>
 #include <gst/gst.h>
 
@@ -16,7 +18,7 @@ namespace {
 
 const char pipelineText[] =
     "appsrc name=src caps=\"multipart/x-mixed-replace,boundary=camsimframe\" "
-    "! multipartdemux ! jpegdec ! fakesink sync=false";
+    "! multipartdemux name=demux ! jpegdec ! fakesink sync=false";
 
 } // namespace
 
@@ -32,7 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size == 0)
         return 0;
-    const size_t chunk = data[0] == 0 ? size : size_t(data[0]) * 16;
+    const size_t chunk = (data[0] & 0x7f) == 0 ? size : size_t(data[0] & 0x7f) * 16;
+    const bool singleStream = (data[0] & 0x80) == 0;
     ++data;
     --size;
 
@@ -43,6 +46,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         std::abort();
     }
     GstElement *src = gst_bin_get_by_name(GST_BIN(pipeline), "src");
+    GstElement *demux = gst_bin_get_by_name(GST_BIN(pipeline), "demux");
+    g_object_set(demux, "single-stream", gboolean(singleStream), nullptr);
+    gst_object_unref(demux);
     gst_element_set_state(pipeline, GST_STATE_PLAYING);
     for (size_t at = 0; at < size; at += chunk) {
         const size_t n = size - at < chunk ? size - at : chunk;
