@@ -134,7 +134,10 @@ typedef struct FusionSwitchRecord
     uint8_t reserved[726];
 } FusionSwitchRecord;
 
-/* Frame counts of one running preview, for tests and benchmarks. */
+/* Frame counts of one running preview, for tests and benchmarks. A frame is
+ * drawn when it reached the end of the pipeline: the window, or, with no
+ * window to draw into, a sink that discards it. Reconnects counts the times
+ * the SDK started the stream again after it ended or failed. */
 typedef struct CamNet_PreviewStats
 {
     uint32_t framesReceived;
@@ -200,6 +203,12 @@ CAMNET_STATIC_ASSERT(offsetof(StdConfigRecord, outputSize) == 40, "StdConfigReco
 CAMNET_STATIC_ASSERT(offsetof(StdConfigRecord, status) == 48, "StdConfigRecord status");
 CAMNET_STATIC_ASSERT(offsetof(StdConfigRecord, statusSize) == 56, "StdConfigRecord statusSize");
 #endif
+
+/* What the data callback is handed. */
+enum CamNet_DataType
+{
+    CAMNET_DATA_FRAME = 1 /* one whole JPEG frame, as received from the camera */
+};
 
 /* Called from the SDK's thread for each received frame of a preview. */
 typedef void (*CamNet_DataCallback)(int32_t previewHandle, uint32_t dataType, uint8_t *data,

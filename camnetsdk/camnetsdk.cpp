@@ -3,13 +3,18 @@
 #include "camnetsdk.h"
 
 #include "loginregistry.h"
+#include "previewregistry.h"
 #include "requestline.h"
 #include "sdkconfig.h"
+#include "streamprobe.h"
 
+#include <X11/Xlib.h>
 #include <curl/curl.h>
+#include <gst/gst.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -18,6 +23,10 @@ namespace {
 
 thread_local int32_t lastError = CAMNET_ERR_NONE;
 std::atomic<bool> initialised{false};
+std::atomic<bool> mediaReady{false};
+
+// Stops every preview at once, so that stopping many takes as long as one.
+constexpr auto stopBound = std::chrono::milliseconds(450);
 
 // Larger replies are never legitimate and must not exhaust memory.
 constexpr size_t loginReplyCap = 64 * 1024;
@@ -136,7 +145,15 @@ int32_t CamNet_Init(void)
 {
     static std::once_flag once;
     static bool ok = false;
-    std::call_once(once, [] { ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
+    std::call_once(once, [] {
+        ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+        // Preview threads each own an X connection; Xlib must know before any is opened.
+        XInitThreads();
+        GError *error = nullptr;
+        mediaReady = gst_init_check(nullptr, nullptr, &error);
+        if (error)
+            g_error_free(error);
+    });
     if (!ok)
         return fail(CAMNET_ERR_OUT_OF_RESOURCES, 0);
     initialised = true;
@@ -199,27 +216,66 @@ int32_t CamNet_GetLastError(void)
     return lastError;
 }
 
-int32_t CamNet_RealPlay(int32_t loginId, const PreviewRequest *request, CamNet_DataCallback, void *)
+int32_t CamNet_RealPlay(int32_t loginId, const PreviewRequest *request,
+                        CamNet_DataCallback callback, void *context)
 {
     if (!initialised)
         return fail(CAMNET_ERR_NOT_INITIALISED, -1);
-    if (!sessionFor(loginId))
+    const std::shared_ptr<LoginSession> session = sessionFor(loginId);
+    if (!session)
         return fail(CAMNET_ERR_UNKNOWN_LOGIN, -1);
-    if (!request)
+    if (!request || request->channel < 1)
         return fail(CAMNET_ERR_BAD_ARGUMENT, -1);
-    // This build streams nothing yet; failing at once keeps the caller responsive.
-    return fail(CAMNET_ERR_NOT_SUPPORTED, -1);
+    if (!mediaReady)
+        return fail(CAMNET_ERR_NOT_SUPPORTED, -1);
+
+    const std::string url =
+        session->baseUrl() + "/camnet/channels/" + std::to_string(request->channel) + "/stream";
+    if (const int32_t error = StreamProbe(url, session->user(), session->password()).run())
+        return fail(error, -1);
+
+    PreviewRegistry &previews = PreviewRegistry::instance();
+    const int32_t handle = previews.reserve();
+    if (handle < 0)
+        return fail(CAMNET_ERR_OUT_OF_RESOURCES, -1);
+    auto preview = std::make_shared<PreviewSession>(
+        PreviewSession::Target{handle, loginId, url, session->user(), session->password(),
+                               request->window, callback, context});
+    if (const int32_t error = preview->start()) {
+        previews.release(handle);
+        return fail(error, -1);
+    }
+    previews.fill(handle, preview);
+    // A logout that ran meanwhile has not seen this preview.
+    if (LoginRegistry::instance().find(loginId) != session) {
+        if (const std::shared_ptr<PreviewSession> orphan = previews.take(handle))
+            orphan->finishStop(std::chrono::steady_clock::now() + stopBound);
+        return fail(CAMNET_ERR_UNKNOWN_LOGIN, -1);
+    }
+    return succeed(handle);
 }
 
-int32_t CamNet_StopRealPlay(int32_t)
+int32_t CamNet_StopRealPlay(int32_t previewHandle)
 {
-    return fail(CAMNET_ERR_UNKNOWN_PREVIEW, 0);
+    const std::shared_ptr<PreviewSession> preview = PreviewRegistry::instance().take(previewHandle);
+    if (!preview)
+        return fail(CAMNET_ERR_UNKNOWN_PREVIEW, 0);
+    preview->finishStop(std::chrono::steady_clock::now() + stopBound);
+    return succeed(1);
 }
 
 int32_t CamNet_Logout(int32_t loginId)
 {
+    // The login goes first, so that a preview started meanwhile sees it gone.
     if (loginId < 0 || !LoginRegistry::instance().remove(loginId))
         return fail(CAMNET_ERR_UNKNOWN_LOGIN, 0);
+    const std::vector<std::shared_ptr<PreviewSession>> previews =
+        PreviewRegistry::instance().takeAllOf(loginId);
+    for (const auto &preview : previews)
+        preview->requestStop();
+    const auto deadline = std::chrono::steady_clock::now() + stopBound;
+    for (const auto &preview : previews)
+        preview->finishStop(deadline);
     return succeed(1);
 }
 
@@ -278,8 +334,13 @@ int32_t CamNet_SetStdConfig(int32_t loginId, uint32_t command, StdConfigRecord *
     return stdConfig(loginId, command, record);
 }
 
-int32_t CamNet_GetPreviewStats(int32_t, CamNet_PreviewStats *)
+int32_t CamNet_GetPreviewStats(int32_t previewHandle, CamNet_PreviewStats *stats)
 {
-    // No preview ever runs in this build, so no handle names one.
-    return fail(CAMNET_ERR_UNKNOWN_PREVIEW, 0);
+    if (!stats)
+        return fail(CAMNET_ERR_BAD_ARGUMENT, 0);
+    const std::shared_ptr<PreviewSession> preview = PreviewRegistry::instance().find(previewHandle);
+    if (!preview)
+        return fail(CAMNET_ERR_UNKNOWN_PREVIEW, 0);
+    *stats = preview->stats();
+    return succeed(1);
 }

@@ -20,6 +20,10 @@ public:
     LoginSession &operator=(const LoginSession &) = delete;
 
     bool valid() const { return m_curl != nullptr; }
+    // "http://host:port", for requests that need a connection of their own.
+    const std::string &baseUrl() const { return m_base; }
+    const std::string &user() const { return m_user; }
+    const std::string &password() const { return m_password; }
 
     // Sends one request and waits for its reply, keeping at most bodyCap
     // bytes of the body. contentType is used only when a body is sent.

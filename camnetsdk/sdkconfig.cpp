@@ -30,4 +30,9 @@ void setReconnect(uint32_t intervalMs, bool enabled)
     reconnectEnabled = enabled;
 }
 
+ReconnectPolicy reconnect()
+{
+    return ReconnectPolicy{reconnectIntervalMs.load(), reconnectEnabled.load()};
+}
+
 } // namespace SdkConfig

@@ -18,7 +18,14 @@ ConnectLimits connectLimits();
 // No call may keep the caller waiting longer than this, whatever the camera does.
 constexpr long requestTimeoutMs = 5000;
 
+struct ReconnectPolicy
+{
+    uint32_t intervalMs;
+    bool enabled;
+};
+
 void setReconnect(uint32_t intervalMs, bool enabled);
+ReconnectPolicy reconnect();
 
 } // namespace SdkConfig
 

@@ -1,0 +1,45 @@
+// A window the SDK creates inside the caller's window, on an X connection of
+// its own, that video is drawn into. Being a child of the caller's window, it
+// makes X clip the caller's own painting around the video, and it is kept the
+// size of its parent. X errors on its connection never end the process.
+#ifndef CHILDWINDOW_H
+#define CHILDWINDOW_H
+
+#include <memory>
+#include <string>
+
+typedef struct _XDisplay Display;
+
+class ChildWindow
+{
+public:
+    // Nullptr when no X display can be opened or parent names no window on it.
+    static std::unique_ptr<ChildWindow> create(unsigned long parent);
+    ~ChildWindow();
+    ChildWindow(const ChildWindow &) = delete;
+    ChildWindow &operator=(const ChildWindow &) = delete;
+
+    unsigned long id() const { return m_child; }
+    const std::string &displayName() const { return m_displayName; }
+    int connectionFd() const;
+
+    // Handles the X events that arrived, following the parent's size. True
+    // when the child was resized.
+    bool processEvents();
+
+    // For when the connection that made the window is stuck in another thread.
+    static void destroyFromElsewhere(const std::string &displayName, unsigned long window);
+
+private:
+    ChildWindow(Display *display, unsigned long parent, unsigned long child, int width, int height);
+
+    Display *m_display;
+    unsigned long m_parent;
+    unsigned long m_child;
+    int m_width;
+    int m_height;
+    bool m_parentGone = false;
+    std::string m_displayName;
+};
+
+#endif // CHILDWINDOW_H

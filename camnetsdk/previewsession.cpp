@@ -1,0 +1,338 @@
+#include "previewsession.h"
+
+#include "childwindow.h"
+#include "sdkconfig.h"
+
+#include <gst/gst.h>
+#include <gst/video/videooverlay.h>
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A callback slower than the camera must not make memory grow without end.
+constexpr size_t maxPendingFrames = 64;
+// A restart right after a failure would spin against a camera that is down.
+constexpr uint32_t minReconnectIntervalMs = 50;
+// The loop looks at its state this often even when nothing wakes it.
+constexpr int idlePollMs = 250;
+
+GstElement *childByName(GstElement *bin, const char *name)
+{
+    return gst_bin_get_by_name(GST_BIN(bin), name);
+}
+
+} // namespace
+
+struct PipelineHooks
+{
+    static GstBusSyncReply onBusMessage(GstBus *, GstMessage *, gpointer self)
+    {
+        static_cast<PreviewSession *>(self)->wake();
+        return GST_BUS_PASS;
+    }
+
+    static GstPadProbeReturn onReceived(GstPad *, GstPadProbeInfo *info, gpointer self)
+    {
+        static_cast<PreviewSession *>(self)->frameReceived(GST_PAD_PROBE_INFO_BUFFER(info));
+        return GST_PAD_PROBE_OK;
+    }
+
+    static GstPadProbeReturn onDrawn(GstPad *, GstPadProbeInfo *, gpointer self)
+    {
+        ++static_cast<PreviewSession *>(self)->m_framesDrawn;
+        return GST_PAD_PROBE_OK;
+    }
+};
+
+PreviewSession::PreviewSession(Target target) : m_target(std::move(target)) {}
+
+PreviewSession::~PreviewSession()
+{
+    if (m_thread.joinable()) {
+        // The thread may hold the last reference itself.
+        if (m_thread.get_id() == std::this_thread::get_id()) {
+            m_thread.detach();
+        } else {
+            requestStop();
+            m_thread.join();
+        }
+    }
+    teardownPipeline();
+    m_window.reset();
+    if (m_wakeFd >= 0)
+        ::close(m_wakeFd);
+}
+
+int32_t PreviewSession::start()
+{
+    m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (m_wakeFd < 0)
+        return CAMNET_ERR_OUT_OF_RESOURCES;
+    m_window = ChildWindow::create(m_target.window);
+    if (m_window) {
+        m_childId = m_window->id();
+        m_displayName = m_window->displayName();
+    }
+    m_pipeline = buildPipeline();
+    if (!m_pipeline)
+        return CAMNET_ERR_NOT_SUPPORTED;
+    try {
+        m_thread = std::thread([self = shared_from_this()] { self->run(); });
+    } catch (const std::system_error &) {
+        return CAMNET_ERR_OUT_OF_RESOURCES;
+    }
+    return CAMNET_ERR_NONE;
+}
+
+GstElement *PreviewSession::buildPipeline()
+{
+    // Parsed, not linked by hand: the demuxer's pads appear only once data flows.
+    std::string description = "souphttpsrc name=src is-live=true timeout=5 ! "
+                              "multipartdemux single-stream=true ! "
+                              "queue name=frames max-size-buffers=2 max-size-bytes=0 "
+                              "max-size-time=0 leaky=downstream ! "
+                              "jpegdec ! videoconvert ! videoscale ! ";
+    description += m_window ? "ximagesink name=sink sync=false handle-events=true"
+                            : "fakesink name=sink sync=false";
+    GError *error = nullptr;
+    GstElement *pipeline = gst_parse_launch(description.c_str(), &error);
+    if (error) {
+        g_error_free(error);
+        if (pipeline)
+            gst_object_unref(pipeline);
+        return nullptr;
+    }
+    if (!pipeline)
+        return nullptr;
+
+    GstElement *source = childByName(pipeline, "src");
+    g_object_set(source, "location", m_target.url.c_str(), "user-id", m_target.user.c_str(),
+                 "user-pw", m_target.password.c_str(), nullptr);
+    gst_object_unref(source);
+
+    GstElement *queue = childByName(pipeline, "frames");
+    GstPad *queueIn = gst_element_get_static_pad(queue, "sink");
+    gst_pad_add_probe(queueIn, GST_PAD_PROBE_TYPE_BUFFER, &PipelineHooks::onReceived, this,
+                      nullptr);
+    gst_object_unref(queueIn);
+    gst_object_unref(queue);
+
+    GstElement *sink = childByName(pipeline, "sink");
+    GstPad *sinkIn = gst_element_get_static_pad(sink, "sink");
+    gst_pad_add_probe(sinkIn, GST_PAD_PROBE_TYPE_BUFFER, &PipelineHooks::onDrawn, this, nullptr);
+    gst_object_unref(sinkIn);
+    if (m_window) {
+        g_object_set(sink, "display", m_displayName.c_str(), nullptr);
+        gst_video_overlay_set_window_handle(GST_VIDEO_OVERLAY(sink), guintptr(m_childId));
+    }
+    m_sink = sink;
+
+    GstBus *bus = gst_element_get_bus(pipeline);
+    gst_bus_set_sync_handler(bus, &PipelineHooks::onBusMessage, this, nullptr);
+    gst_object_unref(bus);
+    return pipeline;
+}
+
+void PreviewSession::play()
+{
+    if (m_pipeline)
+        gst_element_set_state(m_pipeline, GST_STATE_PLAYING);
+}
+
+void PreviewSession::teardownPipeline()
+{
+    if (!m_pipeline)
+        return;
+    // Once in NULL no streaming thread runs, so no probe or bus hook fires again.
+    gst_element_set_state(m_pipeline, GST_STATE_NULL);
+    GstBus *bus = gst_element_get_bus(m_pipeline);
+    gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
+    gst_object_unref(bus);
+    if (m_sink)
+        gst_object_unref(m_sink);
+    m_sink = nullptr;
+    gst_object_unref(m_pipeline);
+    m_pipeline = nullptr;
+
+    std::deque<GstBuffer *> frames;
+    {
+        std::lock_guard<std::mutex> lock(m_framesMutex);
+        frames.swap(m_pendingFrames);
+    }
+    for (GstBuffer *buffer : frames)
+        gst_buffer_unref(buffer);
+}
+
+void PreviewSession::wake()
+{
+    const uint64_t one = 1;
+    // A full counter already means "wake up"; nothing is lost if this fails.
+    [[maybe_unused]] const ssize_t n = ::write(m_wakeFd, &one, sizeof one);
+}
+
+void PreviewSession::frameReceived(GstBuffer *buffer)
+{
+    ++m_framesReceived;
+    if (!m_target.callback || !buffer)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(m_framesMutex);
+        if (m_pendingFrames.size() >= maxPendingFrames)
+            return;
+        m_pendingFrames.push_back(gst_buffer_ref(buffer));
+    }
+    wake();
+}
+
+void PreviewSession::run()
+{
+    play();
+    while (!m_stopRequested) {
+        int timeout = idlePollMs;
+        if (!m_pipeline && m_restartPending) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(m_restartDue - Clock::now())
+                    .count();
+            timeout = int(std::max<long long>(0, std::min<long long>(left, idlePollMs)));
+        }
+        pollfd fds[2] = {{m_wakeFd, POLLIN, 0},
+                         {m_window ? m_window->connectionFd() : -1, POLLIN, 0}};
+        ::poll(fds, m_window ? 2 : 1, timeout);
+        uint64_t count;
+        while (::read(m_wakeFd, &count, sizeof count) > 0) {
+        }
+        if (m_stopRequested)
+            break;
+        if (m_window && m_window->processEvents())
+            followWindowSize();
+        handleBusMessages();
+        deliverFrames();
+        if (!m_stopRequested && !m_pipeline && m_restartPending && Clock::now() >= m_restartDue) {
+            m_restartPending = false;
+            m_pipeline = buildPipeline();
+            ++m_reconnects;
+            if (m_pipeline) {
+                play();
+            } else {
+                m_restartPending = true;
+                m_restartDue =
+                    Clock::now() + std::chrono::milliseconds(std::max(
+                                       minReconnectIntervalMs, SdkConfig::reconnect().intervalMs));
+            }
+        }
+    }
+    shutDown();
+}
+
+void PreviewSession::handleBusMessages()
+{
+    if (!m_pipeline)
+        return;
+    GstBus *bus = gst_element_get_bus(m_pipeline);
+    bool ended = false;
+    while (GstMessage *message = gst_bus_pop(bus)) {
+        // The camera hanging up shows as end-of-stream, not as an error.
+        if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS ||
+            GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR)
+            ended = true;
+        gst_message_unref(message);
+    }
+    gst_object_unref(bus);
+    if (!ended)
+        return;
+    teardownPipeline();
+    const SdkConfig::ReconnectPolicy policy = SdkConfig::reconnect();
+    m_restartPending = policy.enabled;
+    m_restartDue = Clock::now() +
+                   std::chrono::milliseconds(std::max(minReconnectIntervalMs, policy.intervalMs));
+}
+
+void PreviewSession::deliverFrames()
+{
+    std::deque<GstBuffer *> frames;
+    {
+        std::lock_guard<std::mutex> lock(m_framesMutex);
+        frames.swap(m_pendingFrames);
+    }
+    for (GstBuffer *buffer : frames) {
+        GstMapInfo map;
+        if (!m_stopRequested && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+            m_target.callback(m_target.handle, CAMNET_DATA_FRAME, map.data, uint32_t(map.size),
+                              m_target.context);
+            gst_buffer_unmap(buffer, &map);
+        }
+        gst_buffer_unref(buffer);
+    }
+}
+
+void PreviewSession::followWindowSize()
+{
+    if (!m_sink)
+        return;
+    // The sink learns the new size and redraws; the reconfigure then lets
+    // the scaler negotiate frames of that size.
+    gst_video_overlay_expose(GST_VIDEO_OVERLAY(m_sink));
+    GstPad *pad = gst_element_get_static_pad(m_sink, "sink");
+    gst_pad_push_event(pad, gst_event_new_reconfigure());
+    gst_object_unref(pad);
+}
+
+void PreviewSession::shutDown()
+{
+    teardownPipeline();
+    m_window.reset();
+    {
+        std::lock_guard<std::mutex> lock(m_doneMutex);
+        m_done = true;
+    }
+    m_doneChanged.notify_all();
+}
+
+void PreviewSession::requestStop()
+{
+    m_stopRequested = true;
+    if (m_wakeFd >= 0)
+        wake();
+}
+
+void PreviewSession::finishStop(Clock::time_point deadline)
+{
+    requestStop();
+    std::unique_lock<std::mutex> lock(m_doneMutex);
+    if (m_stopFinished || !m_thread.joinable())
+        return;
+    m_stopFinished = true;
+    if (m_thread.get_id() == std::this_thread::get_id()) {
+        // Stopped from its own callback: tear down here, the loop then ends.
+        lock.unlock();
+        shutDown();
+        return;
+    }
+    const bool done = m_doneChanged.wait_until(lock, deadline, [this] { return m_done; });
+    lock.unlock();
+    if (done) {
+        m_thread.join();
+        return;
+    }
+    // The thread is stuck inside GStreamer; it finishes on its own, holding
+    // a reference, but the window must not outlive this call.
+    m_thread.detach();
+    if (m_childId)
+        ChildWindow::destroyFromElsewhere(m_displayName, m_childId);
+}
+
+CamNet_PreviewStats PreviewSession::stats() const
+{
+    CamNet_PreviewStats stats{};
+    stats.framesReceived = m_framesReceived;
+    stats.framesDrawn = m_framesDrawn;
+    stats.reconnects = m_reconnects;
+    return stats;
+}

@@ -1,0 +1,98 @@
+// One running live preview: its GStreamer pipeline, the child window it draws
+// into and the SDK thread that owns both. The thread restarts the stream when
+// it ends or fails, hands each received frame to the caller's callback, and
+// keeps the child window the size of the caller's window.
+#ifndef PREVIEWSESSION_H
+#define PREVIEWSESSION_H
+
+#include "camnetsdk.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+class ChildWindow;
+typedef struct _GstElement GstElement;
+typedef struct _GstBuffer GstBuffer;
+
+class PreviewSession : public std::enable_shared_from_this<PreviewSession>
+{
+public:
+    struct Target
+    {
+        int32_t handle;
+        int32_t loginId;
+        std::string url;
+        std::string user;
+        std::string password;
+        uintptr_t window; // 0 or not a window: frames are counted, not drawn
+        CamNet_DataCallback callback;
+        void *context;
+    };
+
+    explicit PreviewSession(Target target);
+    ~PreviewSession();
+    PreviewSession(const PreviewSession &) = delete;
+    PreviewSession &operator=(const PreviewSession &) = delete;
+
+    // Creates the child window and the pipeline and starts the thread;
+    // CAMNET_ERR_NONE or the reason it could not.
+    int32_t start();
+
+    // Stopping in two steps lets a logout stop all its previews in parallel.
+    void requestStop();
+    // Returns by the deadline; the child window is gone by then.
+    void finishStop(std::chrono::steady_clock::time_point deadline);
+
+    int32_t loginId() const { return m_target.loginId; }
+    bool drawsIntoWindow() const { return m_window != nullptr; }
+    CamNet_PreviewStats stats() const;
+
+private:
+    void run();
+    GstElement *buildPipeline();
+    void play();
+    void teardownPipeline();
+    void handleBusMessages();
+    void deliverFrames();
+    void followWindowSize();
+    void shutDown();
+    void wake();
+
+    // Called on GStreamer's streaming threads.
+    friend struct PipelineHooks;
+    void frameReceived(GstBuffer *buffer);
+
+    const Target m_target;
+    std::unique_ptr<ChildWindow> m_window;
+    unsigned long m_childId = 0;
+    std::string m_displayName;
+    int m_wakeFd = -1;
+    std::thread m_thread;
+
+    // Touched by the SDK thread only, once it runs.
+    GstElement *m_pipeline = nullptr;
+    GstElement *m_sink = nullptr;
+    bool m_restartPending = false;
+    std::chrono::steady_clock::time_point m_restartDue;
+
+    std::atomic<bool> m_stopRequested{false};
+    std::atomic<uint32_t> m_framesReceived{0};
+    std::atomic<uint32_t> m_framesDrawn{0};
+    std::atomic<uint32_t> m_reconnects{0};
+
+    std::mutex m_framesMutex;
+    std::deque<GstBuffer *> m_pendingFrames;
+
+    std::mutex m_doneMutex;
+    std::condition_variable m_doneChanged;
+    bool m_done = false;
+    bool m_stopFinished = false;
+};
+
+#endif // PREVIEWSESSION_H

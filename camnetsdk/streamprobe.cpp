@@ -1,0 +1,123 @@
+#include "streamprobe.h"
+
+#include "camnetsdk.h"
+#include "sdkconfig.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+
+namespace {
+
+// An error page is short; anything longer is not worth reading.
+constexpr size_t errorBodyCap = 64 * 1024;
+
+std::string lowered(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
+    return text;
+}
+
+} // namespace
+
+StreamProbe::StreamProbe(const std::string &url, const std::string &user,
+                         const std::string &password)
+    : m_url(url), m_user(user), m_password(password)
+{
+}
+
+size_t StreamProbe::onHeader(char *data, size_t size, size_t count, void *self)
+{
+    auto *probe = static_cast<StreamProbe *>(self);
+    const size_t n = size * count;
+    const std::string line = lowered(std::string(data, n));
+    if (line.compare(0, 5, "http/") == 0) {
+        const size_t space = line.find(' ');
+        probe->m_status =
+            space == std::string::npos ? 0 : std::strtol(line.c_str() + space, nullptr, 10);
+        probe->m_multipart = false;
+    } else if (line.compare(0, 13, "content-type:") == 0) {
+        probe->m_multipart = line.find("multipart/x-mixed-replace") != std::string::npos;
+    } else if (line == "\r\n" || line == "\n") {
+        // Digest answers 401 first and the request is sent again; only a
+        // success ends the probe, before the endless body.
+        if (probe->m_status >= 200 && probe->m_status < 300) {
+            probe->m_accepted = true;
+            return 0;
+        }
+    }
+    return n;
+}
+
+size_t StreamProbe::onBody(char *, size_t size, size_t count, void *self)
+{
+    auto *probe = static_cast<StreamProbe *>(self);
+    const size_t n = size * count;
+    probe->m_bodyBytes += n;
+    return probe->m_bodyBytes > errorBodyCap ? 0 : n;
+}
+
+int32_t StreamProbe::run()
+{
+    CURL *curl = curl_easy_init();
+    if (!curl)
+        return CAMNET_ERR_OUT_OF_RESOURCES;
+    const SdkConfig::ConnectLimits limits = SdkConfig::connectLimits();
+    const uint32_t tries = limits.tries ? limits.tries : 1;
+    CURLcode code = CURLE_OK;
+    for (uint32_t attempt = 0; attempt < tries; ++attempt) {
+        m_status = 0;
+        m_multipart = false;
+        m_accepted = false;
+        m_bodyBytes = 0;
+        curl_easy_reset(curl);
+        curl_easy_setopt(curl, CURLOPT_URL, m_url.c_str());
+        curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http");
+        curl_easy_setopt(curl, CURLOPT_HTTPAUTH, long(CURLAUTH_DIGEST));
+        curl_easy_setopt(curl, CURLOPT_USERNAME, m_user.c_str());
+        curl_easy_setopt(curl, CURLOPT_PASSWORD, m_password.c_str());
+        curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, long(limits.waitMs ? limits.waitMs : 1));
+        curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, SdkConfig::requestTimeoutMs);
+        curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(curl, CURLOPT_PROXY, "");
+        curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &StreamProbe::onHeader);
+        curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &StreamProbe::onBody);
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
+        code = curl_easy_perform(curl);
+        if (code != CURLE_COULDNT_CONNECT)
+            break;
+    }
+    curl_easy_cleanup(curl);
+
+    if (m_accepted)
+        return m_multipart ? CAMNET_ERR_NONE : CAMNET_ERR_PROTOCOL;
+    switch (code) {
+    case CURLE_OK:
+    case CURLE_WRITE_ERROR:
+        break;
+    case CURLE_OPERATION_TIMEDOUT:
+        return CAMNET_ERR_TIMED_OUT;
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_PARTIAL_FILE:
+        return CAMNET_ERR_CONNECTION_FAILED;
+    case CURLE_OUT_OF_MEMORY:
+        return CAMNET_ERR_OUT_OF_RESOURCES;
+    default:
+        return CAMNET_ERR_PROTOCOL;
+    }
+    if (m_status == 401 || m_status == 403)
+        return CAMNET_ERR_AUTHENTICATION_FAILED;
+    if (m_status == 404)
+        return CAMNET_ERR_CHANNEL_UNAVAILABLE;
+    if (m_status >= 400)
+        return CAMNET_ERR_DEVICE_REFUSED;
+    return CAMNET_ERR_PROTOCOL;
+}
