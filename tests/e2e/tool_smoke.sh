@@ -1,0 +1,209 @@
+#!/usr/bin/env bash
+# The real executable with the real SDK against the camera simulator, on a
+# virtual X screen of its own, driven like a user with xdotool: it opens,
+# Camera > Connect through the dialog, both previews live, one shortcut
+# reaches the camera, the window closes and config.ini holds the connection.
+# A screenshot of the connected tool is kept in ARTIFACT_DIR.
+# usage: tool_smoke.sh EXECUTABLE CAMSIM CLOSEWINDOW ARTIFACT_DIR
+set -euo pipefail
+exe="$1"; camsim="$2"; closer="$3"; artifacts="$4"
+password="smoke-pass"
+python="${PYTHON:-python3}"
+
+work="$(mktemp -d)"
+cleanup() {
+    [ -n "${tool_pid:-}" ] && kill "$tool_pid" 2>/dev/null || true
+    [ -n "${sim_pid:-}" ] && kill "$sim_pid" 2>/dev/null || true
+    [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null || true
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+    echo "FAIL: $*" >&2
+    echo "--- tool output" >&2; cat "$work/tool.log" >&2 2>/dev/null || true
+    echo "--- camsim output (last lines)" >&2; tail -n 20 "$work/camsim.log" >&2 2>/dev/null || true
+    exit 1
+}
+# Polls a command for up to $1 tenths of a second.
+wait_for() {
+    local tenths="$1"; shift
+    for _ in $(seq "$tenths"); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# The simulator's own state resource, by plain HTTP from bash.
+sim_state() {
+    exec 5<>"/dev/tcp/127.0.0.1/$port"
+    printf 'GET /camsim/state HTTP/1.0\r\n\r\n' >&5
+    sed '1,/^\r$/d' <&5
+    exec 5<&-
+}
+# One value out of the state: a dotted path such as calibration.horShift.
+state_value() {
+    sim_state | "$python" -c '
+import json, sys
+v = json.load(sys.stdin)
+for k in sys.argv[1].split("."):
+    v = v.get(k, 0) if isinstance(v, dict) else 0
+print(int(v))' "$1"
+}
+
+# A copy in a folder of its own, with the SDK it finds beside itself, so that
+# the config.ini it reads and writes is this run's.
+cp "$exe" "$work/"
+cp "$(dirname "$exe")"/libcamnetsdk.so* "$work/"
+tool="$work/$(basename "$exe")"
+
+Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+xvfb_pid=$!
+wait_for 100 test -s "$work/display" || fail "Xvfb did not start"
+export DISPLAY=":$(head -n1 "$work/display")"
+unset QT_QPA_PLATFORM
+
+"$camsim" --port 0 --user admin --password "$password" --fps 10 \
+    --state "$work/camsim.json" >"$work/camsim.log" 2>&1 &
+sim_pid=$!
+wait_for 100 grep -q "port" "$work/camsim.log" || fail "camsim did not start"
+port="$(sed -n 's/^camsim listening on 127\.0\.0\.1 port \([0-9]*\)$/\1/p' "$work/camsim.log")"
+[ -n "$port" ] || fail "no port in camsim's first line"
+
+# The dialog offers what the file holds: the simulator on loopback.
+printf '[General]\nIP=127.0.0.1\nPORT=%s\nUSERNAME=admin\nPASSWD=%s\nCHANNEL=5\nPIXEL=3\n' \
+    "$port" "$password" >"$work/config.ini"
+chmod 600 "$work/config.ini"
+
+"$tool" >"$work/tool.log" 2>&1 &
+tool_pid=$!
+# The top-level window of that exact title (xdotool's search ignores case).
+find_window() { xwininfo -name "$1" 2>/dev/null | awk '/Window id:/ {print $4}'; }
+window_open() { [ -n "$(find_window "$1")" ]; }
+wait_for 150 window_open OverlayTuner || fail "the main window did not open"
+wid="$(find_window OverlayTuner)"
+echo "main window $wid opened"
+
+# Camera > Connect: the menu bar's first title, then its first item.
+xdotool mousemove --window "$wid" 25 11 click 1
+sleep 0.5
+xdotool key Down Return
+wait_for 100 window_open CameraConnectWidget || fail "Connect opened no dialog"
+dialog="$(find_window CameraConnectWidget)"
+xdotool windowfocus --sync "$dialog"
+# The dialog opens with the address field focused; Tab walks to Connect.
+xdotool key Tab Tab Tab Tab space
+connected() { [ "$(state_value requests.calibrationGet)" -ge 1 ]; }
+wait_for 100 connected || fail "the tool did not connect and load the panel"
+[ "$(state_value requests.device)" -eq 1 ] || fail "expected one login"
+echo "connected to camsim on port $port"
+
+# Both previews: the left half of the preview area shows the visible scene,
+# the right half the thermal palette, and both move on.
+shoot() {
+    xwd -root -silent | xwdtopnm 2>/dev/null | pamdepth 255 >"$1"
+}
+geometry="$(xdotool getwindowgeometry --shell "$wid")"
+eval "$geometry"
+check_previews() {
+    "$python" - "$1" "$2" "$X" "$Y" "$WIDTH" "$HEIGHT" <<'EOF'
+import sys
+
+def load(path):
+    data = open(path, "rb").read()
+    fields, pos = [], 0
+    while len(fields) < 4:
+        while data[pos:pos + 1].isspace():
+            pos += 1
+        if data[pos:pos + 1] == b"#":
+            pos = data.index(b"\n", pos)
+            continue
+        end = pos
+        while not data[end:end + 1].isspace():
+            end += 1
+        fields.append(data[pos:end])
+        pos = end
+    assert fields[0] == b"P6" and fields[3] == b"255", fields
+    return int(fields[1]), data[pos + 1:]
+
+first, second = sys.argv[1], sys.argv[2]
+x, y, w, h = (int(v) for v in sys.argv[3:7])
+width, a = load(first)
+_, b = load(second)
+
+def region(left, right):
+    top, bottom = y + h * 13 // 100, y + h * 9 // 10
+    for row in range(top, bottom, 2):
+        for col in range(x + w * left // 100, x + w * right // 100, 2):
+            i = (row * width + col) * 3
+            yield a[i:i + 3], b[i:i + 3]
+
+def stats(left, right):
+    n = coloured = green = purple = changed = 0
+    for p, q in region(left, right):
+        n += 1
+        if sum(abs(p[k] - q[k]) for k in range(3)) > 60:
+            changed += 1
+        r, g, bl = p
+        if max(p) - min(p) < 25:
+            continue
+        coloured += 1
+        if g > r + 20 and g > bl + 20:
+            green += 1
+        elif bl > g + 30 and r + 5 > g and r + g + bl < 300:
+            purple += 1
+    c = max(coloured, 1)
+    return coloured / n, green / c, purple / c, changed / n
+
+ok = True
+for name, (left, right), want in (("channel 1", (3, 47), "visible"),
+                                  ("channel 2", (53, 97), "thermal")):
+    col, green, purple, changed = stats(left, right)
+    print(f"{name}: coloured {col:.3f} green {green:.3f} purple {purple:.3f} changed {changed:.4f}")
+    shows = col > 0.3 and (green > 0.2 and purple < 0.05 if want == "visible"
+                           else purple > 0.5 and green < 0.02)
+    ok = ok and shows and changed > 0.0003
+sys.exit(0 if ok else 1)
+EOF
+}
+previews_live() {
+    shoot "$work/a.ppm"
+    sleep 1
+    shoot "$work/b.ppm"
+    check_previews "$work/a.ppm" "$work/b.ppm"
+}
+live=0
+for _ in 1 2 3 4 5 6 7 8 9 10; do
+    if previews_live; then live=1; break; fi
+done
+mkdir -p "$artifacts"
+pnmtopng "$work/b.ppm" >"$artifacts/smoke_connected.png" 2>/dev/null
+echo "screenshot of the connected tool: $artifacts/smoke_connected.png"
+[ "$live" -eq 1 ] || fail "the previews do not show both live channels"
+
+# One shortcut, typed into the main window, reaches the camera.
+before="$(state_value calibration.horShift)"
+xdotool windowfocus --sync "$wid"
+xdotool key Right
+moved() { [ "$(state_value calibration.horShift)" -eq $((before + 1)) ]; }
+wait_for 50 moved || fail "Right did not step the horizontal bias on the camera"
+echo "Right: horizontal bias $before -> $((before + 1))"
+
+# Closing the window ends the tool cleanly and leaves the file written.
+"$closer" "$wid" || fail "could not ask the window to close"
+for _ in $(seq 100); do
+    kill -0 "$tool_pid" 2>/dev/null || break
+    sleep 0.1
+done
+if kill -0 "$tool_pid" 2>/dev/null; then fail "the tool did not exit after its window closed"; fi
+set +e
+wait "$tool_pid"
+status=$?
+set -e
+tool_pid=""
+[ "$status" -eq 0 ] || fail "the tool exited with $status"
+for line in "IP=127.0.0.1" "PORT=$port" "USERNAME=admin" "PASSWD=$password" "CHANNEL=1" "PIXEL=0"; do
+    grep -qx "$line" "$work/config.ini" || fail "config.ini lacks $line: $(cat "$work/config.ini")"
+done
+echo "closed with status 0; config.ini holds the connection"

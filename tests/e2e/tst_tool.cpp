@@ -1,0 +1,828 @@
+// The whole tool on the xcb platform with the real SDK against a real camera
+// simulator on loopback: connect through the dialog, both live previews, the
+// panel loaded from the camera, every shortcut and the fusion switch read back
+// from the simulator, disconnect and close; and the camera failing under it.
+#include "cameraconnectwidget.h"
+#include "cameralinteract.h"
+#include "camnetsdk.h"
+#include "centerwidget.h"
+#include "configparams.h"
+#include "isapiinteract.h"
+#include "overlaytuner.h"
+#include "settingwidget.h"
+#include "startup.h"
+#include "statusbarinsertwidget.h"
+#include "testsupport.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QSettings>
+#include <QSpinBox>
+#include <QtTest>
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using TestSupport::ModalAnswerer;
+
+namespace {
+
+const char *const simUser = "admin";
+const char *const simPassword = "e2e-secret";
+
+// The five values as the simulator reports them.
+const char *const fields[] = {"distanceLevel", "horShift", "verShift", "horScale", "verScale"};
+// The panel's box for each of them, in the same order.
+const char *const boxNames[] = {"distanceSpinBox", "horShiftSpinBox", "verShiftSpinBox",
+                                "horScalingSpinBox", "verScalingSpinBox"};
+
+QByteArray plainHttp(quint16 port, const QByteArray &method, const QByteArray &path,
+                     const QByteArray &body = QByteArray())
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0)
+        return QByteArray();
+    timeval limit{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    QByteArray reply;
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0) {
+        const QByteArray request = method + " " + path + " HTTP/1.0\r\nContent-Length: " +
+                                   QByteArray::number(body.size()) + "\r\n\r\n" + body;
+        if (::send(fd, request.constData(), size_t(request.size()), 0) == request.size()) {
+            char buffer[4096];
+            ssize_t n;
+            while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
+                reply.append(buffer, int(n));
+        }
+    }
+    ::close(fd);
+    const int split = reply.indexOf("\r\n\r\n");
+    return split < 0 ? QByteArray() : reply.mid(split + 4);
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// One simulator process; port 0 picks a free one. A state file lets a
+// restarted simulator keep the calibration of the one before.
+class Simulator
+{
+public:
+    Simulator(quint16 port, const QString &stateFile, const QStringList &extra = QStringList())
+    {
+        m_process.setProcessChannelMode(QProcess::SeparateChannels);
+        m_process.start(QStringLiteral(OVERLAYTUNER_CAMSIM),
+                        QStringList{"--port", QString::number(port), "--user", simUser,
+                                    "--password", simPassword, "--fps", "10", "--state",
+                                    stateFile} +
+                            extra);
+        if (!m_process.waitForStarted(5000))
+            return;
+        for (int i = 0; i < 100 && !m_process.canReadLine(); ++i)
+            m_process.waitForReadyRead(100);
+        const QRegularExpressionMatch m =
+            QRegularExpression("127\\.0\\.0\\.1 port (\\d+)").match(m_process.readLine());
+        if (m.hasMatch())
+            m_port = quint16(m.captured(1).toUInt());
+    }
+    ~Simulator() { stop(); }
+
+    quint16 port() const { return m_port; }
+    // What the simulator logged since the last call: one line per request.
+    QByteArray output() { return m_process.readAllStandardOutput(); }
+    QJsonObject state() const
+    {
+        return QJsonDocument::fromJson(plainHttp(m_port, "GET", "/camsim/state")).object();
+    }
+    QJsonObject calibration() const { return state().value("calibration").toObject(); }
+    bool fusion() const { return state().value("fusion").toBool(); }
+    int counter(const QString &name) const
+    {
+        return state().value("requests").toObject().value(name).toInt();
+    }
+    bool faults(const QByteArray &text) const
+    {
+        return !QJsonDocument::fromJson(plainHttp(m_port, "PUT", "/camsim/faults", text)).isNull();
+    }
+    // Frozen (SIGSTOP) or thawed: the port stays open, nothing answers.
+    bool freeze(bool frozen)
+    {
+        const qint64 pid = m_process.processId();
+        ::kill(pid_t(pid), frozen ? SIGSTOP : SIGCONT);
+        if (!frozen)
+            return true;
+        // The signal takes effect as each thread next runs; wait until all have stopped.
+        const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+        for (int i = 0; i < 200; ++i) {
+            bool allStopped = true;
+            for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+                const QByteArray stat = fileBytes(tasks.filePath(task + "/stat"));
+                const int close = stat.lastIndexOf(')');
+                if (close < 0 || stat.mid(close + 2, 1) != "T")
+                    allStopped = false;
+            }
+            if (allStopped)
+                return true;
+            QThread::msleep(10);
+        }
+        return false;
+    }
+    void kill()
+    {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+    void stop()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000))
+            kill();
+    }
+
+private:
+    QProcess m_process;
+    quint16 m_port = 0;
+};
+
+QString configPath()
+{
+    return QCoreApplication::applicationDirPath() + "/config.ini";
+}
+
+// The dialog offers what config.ini holds, so the file always names loopback.
+// Written through the tool's own settings store: the settings library caches
+// what it last read and can miss a change made behind its back within the
+// same clock tick, when the size stays the same.
+void writeConfig(quint16 port, const char *password)
+{
+    openConfigFile();
+    configStore->clear();
+    configStore->setValue("IP", "127.0.0.1");
+    configStore->setValue("PORT", QString::number(port));
+    configStore->setValue("USERNAME", simUser);
+    configStore->setValue("PASSWD", password);
+    configStore->setValue("CHANNEL", "5");
+    configStore->setValue("PIXEL", "3");
+    configStore->sync();
+    QCOMPARE(configStore->status(), QSettings::NoError);
+    QVERIFY(fileBytes(configPath()).contains("PORT=" + QByteArray::number(port) + "\n"));
+}
+
+void writeSimState(const QString &path, const QJsonObject &calibration, bool fusion)
+{
+    QJsonObject o;
+    o["calibration"] = calibration;
+    o["fusion"] = fusion;
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(QJsonDocument(o).toJson());
+}
+
+QJsonObject calibrationOf(int level, int hShift, int vShift, int hScale, int vScale)
+{
+    QJsonObject c;
+    c["distanceLevel"] = level;
+    c["horShift"] = hShift;
+    c["verShift"] = vShift;
+    c["horScale"] = hScale;
+    c["verScale"] = vScale;
+    return c;
+}
+
+// What one run of Camera > Connect showed: the dialog's fields as offered,
+// then the message boxes in order.
+struct ConnectRun
+{
+    QStringList offered;
+    QStringList boxes;
+    QStringList boxTitles;
+};
+
+ConnectRun connectThroughDialog(OverlayTuner *window)
+{
+    ConnectRun run;
+    ModalAnswerer answerer([&run](QWidget *modal) {
+        if (auto *dialog = qobject_cast<CameraConnectWidget *>(modal)) {
+            for (const char *name :
+                 {"ipAddrLineEdt", "portLineEdt", "userNameLineEdt", "passwdLineEdt"})
+                run.offered << dialog->findChild<QLineEdit *>(name)->text();
+            dialog->findChild<QPushButton *>("connectBtn")->click();
+        } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            run.boxes << box->text();
+            run.boxTitles << box->windowTitle();
+            box->accept();
+        }
+    });
+    window->findChild<QAction *>("actionConnect")->trigger();
+    return run;
+}
+
+// Why a connect went wrong: what the dialog offered, the boxes, the requests
+// the simulator saw.
+QString report(const ConnectRun &run, Simulator &sim)
+{
+    return QStringLiteral("simulator on port %1; dialog offered %2; boxes: %3; simulator log:\n%4")
+        .arg(sim.port())
+        .arg(run.offered.join(' '), run.boxes.join(" | "), QString::fromUtf8(sim.output()));
+}
+
+QLabel *statusLabel(OverlayTuner *window)
+{
+    return window->findChild<StatusBarInsertWidget *>()->findChild<QLabel *>("label");
+}
+
+QCheckBox *fusionBox(OverlayTuner *window)
+{
+    return window->findChild<QCheckBox *>("fusionONCheckBox");
+}
+
+QSpinBox *box(OverlayTuner *window, int row)
+{
+    return window->findChild<SettingWidget *>()->findChild<QSpinBox *>(boxNames[row]);
+}
+
+// Checks the state of a clean connect to the simulator on the given port.
+void verifyConnected(OverlayTuner *window, const Simulator &sim)
+{
+    QCOMPARE(statusLabel(window)->text(), QString("127.0.0.1 Connected"));
+    QVERIFY(CameralInteract::instance()->loginId() >= 0);
+    QVERIFY(!window->findChild<QAction *>("actionConnect")->isEnabled());
+    QVERIFY(window->findChild<QAction *>("actionDisconnect")->isEnabled());
+    QVERIFY(fusionBox(window)->isEnabled());
+    QCOMPARE(fusionBox(window)->isChecked(), sim.fusion());
+    auto *panel = window->findChild<SettingWidget *>();
+    QVERIFY(panel->isVisible());
+    const QJsonObject cal = sim.calibration();
+    for (int row = 0; row < 5; ++row)
+        QVERIFY2(box(window, row)->value() == cal.value(fields[row]).toInt(), fields[row]);
+}
+
+void verifyDisconnected(OverlayTuner *window)
+{
+    QCOMPARE(statusLabel(window)->text(), QString("Disconnected"));
+    QVERIFY(CameralInteract::instance()->loginId() < 0);
+    QVERIFY(window->findChild<QAction *>("actionConnect")->isEnabled());
+    QVERIFY(!fusionBox(window)->isEnabled());
+    QVERIFY(!fusionBox(window)->isChecked());
+    QVERIFY(!window->findChild<SettingWidget *>()->isVisible());
+}
+
+struct Shortcut
+{
+    const char *name;
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    int row;
+    int step;
+};
+
+const Shortcut shortcuts[] = {
+    {"Ctrl+Left", Qt::Key_Left, Qt::ControlModifier, 3, -1},
+    {"Ctrl+Right", Qt::Key_Right, Qt::ControlModifier, 3, +1},
+    {"Ctrl+Up", Qt::Key_Up, Qt::ControlModifier, 4, +1},
+    {"Ctrl+Down", Qt::Key_Down, Qt::ControlModifier, 4, -1},
+    {"Shift+Up", Qt::Key_Up, Qt::ShiftModifier, 0, +1},
+    {"Shift+Down", Qt::Key_Down, Qt::ShiftModifier, 0, -1},
+    {"Left", Qt::Key_Left, Qt::NoModifier, 1, -1},
+    {"Right", Qt::Key_Right, Qt::NoModifier, 1, +1},
+    {"Up", Qt::Key_Up, Qt::NoModifier, 2, +1},
+    {"Down", Qt::Key_Down, Qt::NoModifier, 2, -1},
+    // Ctrl wins over Shift; Shift matters only with Up and Down; Alt is ignored.
+    {"Ctrl+Shift+Up", Qt::Key_Up, Qt::ControlModifier | Qt::ShiftModifier, 4, +1},
+    {"Shift+Left", Qt::Key_Left, Qt::ShiftModifier, 1, -1},
+    {"Alt+Up", Qt::Key_Up, Qt::AltModifier, 2, +1},
+};
+
+// Share of the picture in each colour class, counted over coloured pixels
+// (the frame's grey border and an empty frame count as grey).
+struct ColourStats
+{
+    double coloured = 0; // of all pixels
+    double green = 0;    // the visible scene's meadow
+    double purple = 0;   // the thermal palette's cold background
+};
+
+ColourStats colourStats(const QImage &picture)
+{
+    const QImage image = picture.convertToFormat(QImage::Format_RGB32);
+    qint64 all = 0, coloured = 0, green = 0, purple = 0;
+    for (int y = 0; y < image.height(); y += 2) {
+        const QRgb *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); x += 2) {
+            const int r = qRed(line[x]), g = qGreen(line[x]), b = qBlue(line[x]);
+            ++all;
+            if (std::max({r, g, b}) - std::min({r, g, b}) < 25)
+                continue;
+            ++coloured;
+            if (g > r + 20 && g > b + 20)
+                ++green;
+            else if (b > g + 30 && r + 5 > g && r + g + b < 300)
+                ++purple;
+        }
+    }
+    ColourStats stats;
+    if (all)
+        stats.coloured = double(coloured) / all;
+    if (coloured) {
+        stats.green = double(green) / coloured;
+        stats.purple = double(purple) / coloured;
+    }
+    return stats;
+}
+
+// Share of pixels that differ clearly between two pictures of the same size.
+double changedShare(const QImage &a, const QImage &b)
+{
+    const QImage x = a.convertToFormat(QImage::Format_RGB32);
+    const QImage y = b.convertToFormat(QImage::Format_RGB32);
+    if (x.size() != y.size() || x.isNull())
+        return 0;
+    qint64 changed = 0, all = 0;
+    for (int row = 0; row < x.height(); ++row) {
+        const QRgb *p = reinterpret_cast<const QRgb *>(x.constScanLine(row));
+        const QRgb *q = reinterpret_cast<const QRgb *>(y.constScanLine(row));
+        for (int col = 0; col < x.width(); ++col) {
+            ++all;
+            if (std::abs(qRed(p[col]) - qRed(q[col])) + std::abs(qGreen(p[col]) - qGreen(q[col])) +
+                    std::abs(qBlue(p[col]) - qBlue(q[col])) >
+                60)
+                ++changed;
+        }
+    }
+    return double(changed) / all;
+}
+
+// What the X server shows inside a widget: the SDK's video included, which
+// Qt itself never paints.
+QImage grabOnScreen(QWidget *widget)
+{
+    const QPoint origin = widget->mapToGlobal(QPoint(0, 0));
+    return QGuiApplication::primaryScreen()
+        ->grabWindow(0, origin.x(), origin.y(), widget->width(), widget->height())
+        .toImage();
+}
+
+QFrame *previewFrame(OverlayTuner *window, int channel)
+{
+    return window->findChild<QFrame *>(QStringLiteral("previewFrame%1").arg(channel));
+}
+
+QString describe(const ColourStats &s)
+{
+    return QStringLiteral("coloured %1, green %2, purple %3")
+        .arg(s.coloured, 0, 'f', 3)
+        .arg(s.green, 0, 'f', 3)
+        .arg(s.purple, 0, 'f', 3);
+}
+
+// Waits until the frame of the given channel shows live video of that channel.
+void verifyPreview(OverlayTuner *window, int channel)
+{
+    QFrame *frame = previewFrame(window, channel);
+    QVERIFY(frame);
+    // The inner part only: the styled border is Qt's own.
+    auto showsChannel = [&](ColourStats *stats) {
+        *stats = colourStats(grabOnScreen(frame));
+        if (stats->coloured < 0.3)
+            return false;
+        return channel == 1 ? stats->green > 0.2 && stats->purple < 0.05
+                            : stats->purple > 0.5 && stats->green < 0.02;
+    };
+    ColourStats stats;
+    QElapsedTimer waited;
+    waited.start();
+    while (!showsChannel(&stats) && waited.elapsed() < 15000)
+        QTest::qWait(200);
+    QVERIFY2(showsChannel(&stats),
+             qPrintable(QStringLiteral("channel %1 shows %2").arg(channel).arg(describe(stats))));
+    // Live, not a still: the picture moves on within a couple of seconds.
+    const QImage first = grabOnScreen(frame);
+    double changed = 0;
+    waited.restart();
+    while (changed < 0.0003 && waited.elapsed() < 5000) {
+        QTest::qWait(250);
+        changed = changedShare(first, grabOnScreen(frame));
+    }
+    QVERIFY2(changed >= 0.0003,
+             qPrintable(
+                 QStringLiteral("channel %1 changed %2 of its pixels").arg(channel).arg(changed)));
+}
+
+} // namespace
+
+class TestTool : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+    void normalRun();
+    void previewsShowBothChannels();
+    void closingWhileConnectedDisconnectsFirst();
+    void killedCameraFailsFastAndComesBack();
+    void frozenCameraTimesOutAndComesBack();
+    void unusableRepliesLeaveTheToolWorking_data();
+    void unusableRepliesLeaveTheToolWorking();
+    void refusedChannelTwo();
+    void wrongPassword();
+
+private:
+    OverlayTuner *openWindow();
+    QString statePath(const char *name) const { return m_dir.filePath(name); }
+
+    QTemporaryDir m_dir;
+    OverlayTuner *m_window = nullptr;
+};
+
+void TestTool::initTestCase()
+{
+    QCOMPARE(QGuiApplication::platformName(), QString("xcb"));
+    QVERIFY(m_dir.isValid());
+}
+
+void TestTool::cleanup()
+{
+    if (CameralInteract::instance()->loginId() >= 0)
+        CameralInteract::instance()->logout();
+    delete m_window;
+    m_window = nullptr;
+}
+
+// Built and placed as start-up does it, after config.ini has been written.
+OverlayTuner *TestTool::openWindow()
+{
+    m_window = new OverlayTuner;
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    const WindowPlacement placement = placeOnWorkArea(area.width(), area.height());
+    m_window->setMinimumSize(placement.minimumSize);
+    if (placement.move)
+        m_window->move(placement.position);
+    m_window->show();
+    if (!QTest::qWaitForWindowExposed(m_window))
+        return nullptr;
+    m_window->activateWindow();
+    m_window->setFocus();
+    return m_window;
+}
+
+void TestTool::normalRun()
+{
+    writeSimState(statePath("normal.json"), calibrationOf(5, 90, 110, 70, 60), false);
+    Simulator sim(0, statePath("normal.json"));
+    QVERIFY(sim.port());
+    writeConfig(sim.port(), simPassword);
+    OverlayTuner *window = openWindow();
+    QVERIFY(window);
+    verifyDisconnected(window);
+
+    const ConnectRun run = connectThroughDialog(window);
+    QCOMPARE(run.offered,
+             (QStringList{"127.0.0.1", QString::number(sim.port()), simUser, simPassword}));
+    QVERIFY2(run.boxes.isEmpty(), qPrintable(report(run, sim)));
+    verifyConnected(window, sim);
+    QCOMPARE(sim.counter("device"), 1);
+    // The panel took the camera's ranges, not its own.
+    QCOMPARE(box(window, 0)->minimum(), 1);
+    QCOMPARE(box(window, 0)->maximum(), 10);
+    QCOMPARE(box(window, 1)->maximum(), 200);
+    QCOMPARE(box(window, 3)->maximum(), 128);
+    // Loading writes nothing back.
+    QCOMPARE(sim.counter("calibrationPut"), 0);
+    auto *panel = window->findChild<SettingWidget *>();
+
+    // The file reaches the disk by the tool's own event loop.
+    QTRY_VERIFY_WITH_TIMEOUT(fileBytes(configPath()).contains("CHANNEL=1"), 5000);
+    const QByteArray config = fileBytes(configPath());
+    for (const QByteArray &line :
+         {QByteArray("IP=127.0.0.1\n"), "PORT=" + QByteArray::number(sim.port()) + "\n",
+          QByteArray("USERNAME=admin\n"), "PASSWD=" + QByteArray(simPassword) + "\n",
+          QByteArray("CHANNEL=1\n"), QByteArray("PIXEL=0\n")})
+        QVERIFY2(config.contains(line), config.constData());
+
+    // Every shortcut moves exactly its value on the camera by its step.
+    for (const Shortcut &s : shortcuts) {
+        const QJsonObject before = sim.calibration();
+        const int puts = sim.counter("calibrationPut");
+        QTest::keyClick(window, s.key, s.modifiers);
+        const QJsonObject after = sim.calibration();
+        QVERIFY2(sim.counter("calibrationPut") == puts + 1, s.name);
+        for (int row = 0; row < 5; ++row) {
+            const int want = before.value(fields[row]).toInt() + (row == s.row ? s.step : 0);
+            QVERIFY2(after.value(fields[row]).toInt() == want,
+                     qPrintable(QStringLiteral("%1: %2 is %3, not %4")
+                                    .arg(s.name, fields[row])
+                                    .arg(after.value(fields[row]).toInt())
+                                    .arg(want)));
+            QVERIFY2(box(window, row)->value() == want, s.name);
+        }
+    }
+
+    // The switch both ways, read back from the camera.
+    QCheckBox *fusion = fusionBox(window);
+    QTest::mouseClick(fusion, Qt::LeftButton);
+    QVERIFY(fusion->isChecked());
+    QVERIFY(sim.fusion());
+    QCOMPARE(panel->pos(), window->geometry().topRight() + QPoint(15, 0));
+    QTest::mouseClick(fusion, Qt::LeftButton);
+    QVERIFY(!fusion->isChecked());
+    QVERIFY(!sim.fusion());
+    QTest::mouseClick(fusion, Qt::LeftButton);
+    QVERIFY(sim.fusion());
+
+    // Disconnecting leaves the camera's switch as it was.
+    window->findChild<QAction *>("actionDisconnect")->trigger();
+    verifyDisconnected(window);
+    QVERIFY(sim.fusion());
+    const QJsonObject final = sim.calibration();
+
+    window->close();
+    QVERIFY(!window->isVisible());
+    QCOMPARE(sim.calibration(), final);
+    QVERIFY(fileBytes(configPath()).contains("PORT=" + QByteArray::number(sim.port()) + "\n"));
+}
+
+void TestTool::previewsShowBothChannels()
+{
+    writeSimState(statePath("preview.json"), calibrationOf(5, 90, 110, 70, 60), false);
+    Simulator sim(0, statePath("preview.json"));
+    QVERIFY(sim.port());
+    writeConfig(sim.port(), simPassword);
+    OverlayTuner *window = openWindow();
+    QVERIFY(window);
+
+    const ConnectRun run = connectThroughDialog(window);
+    QCOMPARE(run.boxes, QStringList());
+    verifyConnected(window, sim);
+    verifyPreview(window, 1);
+    verifyPreview(window, 2);
+
+    // The connected tool as the X server shows it, panel included.
+    const QRect area =
+        window->frameGeometry().united(window->findChild<SettingWidget *>()->frameGeometry());
+    const QImage shot = QGuiApplication::primaryScreen()
+                            ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+                            .toImage();
+    QDir().mkpath(QStringLiteral(OVERLAYTUNER_E2E_ARTIFACTS));
+    const QString path = QStringLiteral(OVERLAYTUNER_E2E_ARTIFACTS "/connected.png");
+    QVERIFY(shot.save(path, "PNG"));
+    qInfo("screenshot of the connected tool: %s", qPrintable(path));
+
+    // After a disconnect and a new connect each channel is back in its own
+    // frame; the camera's fusion, left on, is read back at the connect.
+    QTest::mouseClick(fusionBox(window), Qt::LeftButton);
+    QVERIFY(sim.fusion());
+    window->findChild<QAction *>("actionDisconnect")->trigger();
+    verifyDisconnected(window);
+    const ConnectRun again = connectThroughDialog(window);
+    QCOMPARE(again.boxes, QStringList());
+    QVERIFY(fusionBox(window)->isChecked());
+    QTest::mouseClick(fusionBox(window), Qt::LeftButton);
+    QVERIFY(!sim.fusion());
+    verifyPreview(window, 1);
+    verifyPreview(window, 2);
+}
+
+void TestTool::closingWhileConnectedDisconnectsFirst()
+{
+    writeSimState(statePath("close.json"), calibrationOf(3, 100, 100, 64, 64), true);
+    Simulator sim(0, statePath("close.json"));
+    QVERIFY(sim.port());
+    writeConfig(sim.port(), simPassword);
+    OverlayTuner *window = openWindow();
+    QVERIFY(window);
+    connectThroughDialog(window);
+    // A camera with fusion on: the box shows it and the panel sits beside the window.
+    verifyConnected(window, sim);
+    QVERIFY(fusionBox(window)->isChecked());
+    QCOMPARE(window->findChild<SettingWidget *>()->pos(),
+             window->geometry().topRight() + QPoint(15, 0));
+
+    window->close();
+    verifyDisconnected(window);
+    QVERIFY(sim.fusion());
+}
+
+void TestTool::killedCameraFailsFastAndComesBack()
+{
+    const QString state = statePath("killed.json");
+    writeSimState(state, calibrationOf(4, 100, 100, 64, 64), false);
+    auto sim = std::make_unique<Simulator>(0, state);
+    const quint16 port = sim->port();
+    QVERIFY(port);
+    writeConfig(port, simPassword);
+    OverlayTuner *window = openWindow();
+    QVERIFY(window);
+    connectThroughDialog(window);
+    verifyConnected(window, *sim);
+    QTest::keyClick(window, Qt::Key_Right);
+    const QJsonObject lastGood = sim->calibration();
+    QCOMPARE(lastGood.value("horShift").toInt(), 101);
+
+    sim->kill();
+    int ticks = 0;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
+    ticker.start(20);
+
+    // Each write fails within the connect time the tool sets (one second),
+    // with slack for a loaded machine, and the boxes keep the new values.
+    QElapsedTimer timer;
+    for (const Shortcut &s : shortcuts) {
+        const int before = box(window, s.row)->value();
+        timer.start();
+        QTest::keyClick(window, s.key, s.modifiers);
+        QVERIFY2(timer.elapsed() < 3000,
+                 qPrintable(QStringLiteral("%1 took %2 ms").arg(s.name).arg(timer.elapsed())));
+        QVERIFY2(box(window, s.row)->value() == before + s.step, s.name);
+        QCOMPARE(ISAPIInteract::getInstance()->lastError(), int(CAMNET_ERR_CONNECTION_FAILED));
+    }
+    timer.start();
+    QTest::mouseClick(fusionBox(window), Qt::LeftButton);
+    QVERIFY(timer.elapsed() < 3000);
+    QVERIFY(fusionBox(window)->isChecked());
+
+    // The event loop goes on: timers fire and the window repaints.
+    const int ticksBefore = ticks;
+    QTest::qWait(500);
+    QVERIFY2(ticks - ticksBefore >= 5, qPrintable(QString::number(ticks - ticksBefore)));
+    window->repaint();
+
+    timer.start();
+    window->findChild<QAction *>("actionDisconnect")->trigger();
+    QVERIFY(timer.elapsed() < 3000);
+    verifyDisconnected(window);
+
+    // A simulator back on the same port with the same state: a new Connect
+    // works and reloads what the camera last accepted.
+    sim.reset();
+    sim = std::make_unique<Simulator>(port, state);
+    QCOMPARE(sim->port(), port);
+    QCOMPARE(sim->calibration(), lastGood);
+    const ConnectRun run = connectThroughDialog(window);
+    QVERIFY2(run.boxes.isEmpty(), qPrintable(report(run, *sim)));
+    verifyConnected(window, *sim);
+    QTest::keyClick(window, Qt::Key_Up, Qt::ShiftModifier);
+    QCOMPARE(sim->calibration().value("distanceLevel").toInt(),
+             lastGood.value("distanceLevel").toInt() + 1);
+    QCOMPARE(sim->calibration().value("horShift").toInt(), 101);
+}
+
+void TestTool::frozenCameraTimesOutAndComesBack()
+{
+    const QString state = statePath("frozen.json");
+    writeSimState(state, calibrationOf(4, 100, 100, 64, 64), false);
+    Simulator sim(0, state);
+    QVERIFY(sim.port());
+    writeConfig(sim.port(), simPassword);
+    OverlayTuner *window = openWindow();
+    QVERIFY(window);
+    connectThroughDialog(window);
+    verifyConnected(window, sim);
+
+    // A camera that accepts connections and never answers: a write gives up
+    // after the SDK's bound of a few seconds, and Disconnect does not wait
+    // for the stalled streams.
+    QVERIFY(sim.freeze(true));
+    QElapsedTimer timer;
+    timer.start();
+    QTest::keyClick(window, Qt::Key_Up);
+    const qint64 writeMs = timer.elapsed();
+    QVERIFY2(writeMs < 8000, qPrintable(QString::number(writeMs)));
+    QCOMPARE(ISAPIInteract::getInstance()->lastError(), int(CAMNET_ERR_TIMED_OUT));
+    timer.start();
+    window->findChild<QAction *>("actionDisconnect")->trigger();
+    QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
+    verifyDisconnected(window);
+
+    sim.freeze(false);
+    // The write never reached the camera; a new Connect loads the old values.
+    QCOMPARE(sim.calibration(), calibrationOf(4, 100, 100, 64, 64));
+    connectThroughDialog(window);
+    verifyConnected(window, sim);
+}
+
+void TestTool::unusableRepliesLeaveTheToolWorking_data()
+{
+    QTest::addColumn<QByteArray>("fault");
+    QTest::newRow("malformed") << QByteArray("malformed-xml=1");
+    QTest::newRow("oversize") << QByteArray("oversize-reply=1");
+}
+
+void TestTool::unusableRepliesLeaveTheToolWorking()
+{
+    QFETCH(QByteArray, fault);
+    const QString state = statePath("unusable.json");
+    writeSimState(state, calibrationOf(6, 120, 80, 70, 58), false);
+    Simulator sim(0, state);
+    QVERIFY(sim.port());
+    writeConfig(sim.port(), simPassword);
+    OverlayTuner *window = openWindow();
+    QVERIFY(window);
+
+    QVERIFY(sim.faults(fault));
+    const ConnectRun run = connectThroughDialog(window);
+    QVERIFY2(run.boxes.isEmpty(), qPrintable(report(run, sim)));
+    QCOMPARE(statusLabel(window)->text(), QString("127.0.0.1 Connected"));
+    QVERIFY(fusionBox(window)->isEnabled());
+    QVERIFY(window->findChild<SettingWidget *>()->isVisible());
+    QVERIFY(sim.counter("capabilities") >= 1);
+    QVERIFY(sim.counter("calibrationGet") >= 1);
+    // Whatever the replies held, nothing was written back and every box
+    // holds a value of its own range.
+    QCOMPARE(sim.counter("calibrationPut"), 0);
+    for (int row = 0; row < 5; ++row) {
+        QSpinBox *b = box(window, row);
+        QVERIFY2(b->value() >= b->minimum() && b->value() <= b->maximum(), boxNames[row]);
+    }
+    if (fault.startsWith("oversize")) {
+        // A reply too large for the tool's buffer fails the read: the built-in
+        // ranges stand and the values read as 0, bounded into them.
+        QCOMPARE(ISAPIInteract::getInstance()->lastError(), int(CAMNET_ERR_BUFFER_TOO_SMALL));
+        QCOMPARE(box(window, 0)->maximum(), 10);
+        QCOMPARE(box(window, 0)->value(), 1);
+        QCOMPARE(box(window, 1)->value(), 1);
+        QCOMPARE(box(window, 3)->value(), 1);
+    }
+    QCOMPARE(sim.calibration(), calibrationOf(6, 120, 80, 70, 58));
+
+    // Once the camera answers properly again, a reconnect loads its values.
+    QVERIFY(sim.faults("malformed-xml=0 oversize-reply=0"));
+    window->findChild<QAction *>("actionDisconnect")->trigger();
+    verifyDisconnected(window);
+    connectThroughDialog(window);
+    verifyConnected(window, sim);
+    QTest::keyClick(window, Qt::Key_Down);
+    QCOMPARE(sim.calibration(), calibrationOf(6, 120, 79, 70, 58));
+}
+
+void TestTool::refusedChannelTwo()
+{
+    writeSimState(statePath("refused.json"), calibrationOf(2, 100, 100, 64, 64), false);
+    Simulator sim(0, statePath("refused.json"), {"--refuse-stream", "2"});
+    QVERIFY(sim.port());
+    writeConfig(sim.port(), simPassword);
+    OverlayTuner *window = openWindow();
+    QVERIFY(window);
+
+    const ConnectRun run = connectThroughDialog(window);
+    QCOMPARE(
+        run.boxes,
+        QStringList{
+            QString("[Channel 2] RealPlay failed [%1].").arg(int(CAMNET_ERR_CHANNEL_UNAVAILABLE))});
+    QCOMPARE(run.boxTitles, QStringList{"Warn"});
+    // Otherwise a normal connected state, channel 1 live.
+    verifyConnected(window, sim);
+    QTRY_VERIFY_WITH_TIMEOUT(fileBytes(configPath()).contains("CHANNEL=1"), 5000);
+    verifyPreview(window, 1);
+    QTest::keyClick(window, Qt::Key_Right, Qt::ControlModifier);
+    QCOMPARE(sim.calibration().value("horScale").toInt(), 65);
+}
+
+void TestTool::wrongPassword()
+{
+    writeSimState(statePath("password.json"), calibrationOf(2, 100, 100, 64, 64), false);
+    Simulator sim(0, statePath("password.json"));
+    QVERIFY(sim.port());
+    writeConfig(sim.port(), "not-the-password");
+    const QByteArray before = fileBytes(configPath());
+    OverlayTuner *window = openWindow();
+    QVERIFY(window);
+
+    const ConnectRun run = connectThroughDialog(window);
+    QCOMPARE(
+        run.boxes,
+        QStringList{
+            QString("Connect is failed. Error:%1").arg(int(CAMNET_ERR_AUTHENTICATION_FAILED))});
+    QCOMPARE(run.boxTitles, QStringList{"Warn"});
+    QVERIFY(sim.counter("unauthorized") >= 1);
+    verifyDisconnected(window);
+    QTest::qWait(200);
+    QCOMPARE(fileBytes(configPath()), before);
+    QCOMPARE(sim.counter("calibrationGet"), 0);
+}
+
+QTEST_MAIN(TestTool)
+#include "tst_tool.moc"
