@@ -312,6 +312,17 @@ class StdConfigTest(CamsimCase):
                          400)
         self.assertFalse(self.sim.state()["fusion"])
 
+    def test_query_values_are_checked(self):
+        # Missing, unreadable or negative sizes, and a condition longer than the body.
+        for query, body in (("conditionSize=4", self.channel),
+                            ("outputSize=732", self.channel),
+                            ("conditionSize=x&outputSize=732", self.channel),
+                            ("conditionSize=-4&outputSize=732", self.channel),
+                            ("conditionSize=4&outputSize=-1", self.channel),
+                            ("conditionSize=4&outputSize=732", self.channel[:2])):
+            status, _, _ = self.client.request("POST", "/camnet/stdconfig/6768?" + query, body)
+            self.assertEqual(status, 400, query)
+
 
 class PersistenceTest(unittest.TestCase):
     def test_state_survives_a_restart(self):
