@@ -88,6 +88,7 @@ std::unique_ptr<ChildWindow> ChildWindow::create(unsigned long parent)
     const unsigned long black = BlackPixel(display, DefaultScreen(display));
     const Window child = XCreateSimpleWindow(display, Window(parent), 0, 0, unsigned(width),
                                              unsigned(height), 0, black, black);
+    XSelectInput(display, child, ExposureMask);
     XMapWindow(display, child);
     if (takeError(display) != Success) {
         disown(display);
@@ -119,36 +120,39 @@ int ChildWindow::connectionFd() const
     return ConnectionNumber(m_display);
 }
 
-bool ChildWindow::processEvents()
+ChildWindow::Changes ChildWindow::processEvents()
 {
-    bool resized = false;
+    Changes changes;
     do {
-        bool changed = false;
+        bool sizeChanged = false;
         while (XPending(m_display) > 0) {
             XEvent event;
             XNextEvent(m_display, &event);
-            if (event.type == ConfigureNotify && event.xconfigure.window == Window(m_parent)) {
+            if (event.type == Expose && event.xexpose.window == Window(m_child)) {
+                changes.exposed = true;
+            } else if (event.type == ConfigureNotify &&
+                       event.xconfigure.window == Window(m_parent)) {
                 const int width = event.xconfigure.width > 0 ? event.xconfigure.width : 1;
                 const int height = event.xconfigure.height > 0 ? event.xconfigure.height : 1;
                 if (width != m_width || height != m_height) {
                     m_width = width;
                     m_height = height;
-                    changed = true;
+                    sizeChanged = true;
                 }
             } else if (event.type == DestroyNotify &&
                        event.xdestroywindow.window == Window(m_parent)) {
                 m_parentGone = true;
             }
         }
-        if (changed && !m_parentGone) {
+        if (sizeChanged && !m_parentGone) {
             XResizeWindow(m_display, Window(m_child), unsigned(m_width), unsigned(m_height));
             // The sink reads the new size through a connection of its own.
             takeError(m_display);
-            resized = true;
+            changes.resized = true;
         }
         // The round trip may have queued events that the descriptor no longer announces.
     } while (XQLength(m_display) > 0);
-    return resized;
+    return changes;
 }
 
 void ChildWindow::destroyFromElsewhere(const std::string &displayName, unsigned long window)

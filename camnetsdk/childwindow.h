@@ -1,7 +1,9 @@
 // A window the SDK creates inside the caller's window, on an X connection of
 // its own, that video is drawn into. Being a child of the caller's window, it
 // makes X clip the caller's own painting around the video, and it is kept the
-// size of its parent. X errors on its connection never end the process.
+// size of its parent. Only exposures are selected on it, so that keys and
+// clicks over the video still reach the caller's window. X errors on its
+// connection never end the process.
 #ifndef CHILDWINDOW_H
 #define CHILDWINDOW_H
 
@@ -23,9 +25,13 @@ public:
     const std::string &displayName() const { return m_displayName; }
     int connectionFd() const;
 
-    // Handles the X events that arrived, following the parent's size. True
-    // when the child was resized.
-    bool processEvents();
+    struct Changes
+    {
+        bool resized = false;
+        bool exposed = false; // part of the picture must be drawn again
+    };
+    // Handles the X events that arrived, following the parent's size.
+    Changes processEvents();
 
     // For when the connection that made the window is stuck in another thread.
     static void destroyFromElsewhere(const std::string &displayName, unsigned long window);

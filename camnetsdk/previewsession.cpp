@@ -99,7 +99,10 @@ GstElement *PreviewSession::buildPipeline()
                               "queue name=frames max-size-buffers=2 max-size-bytes=0 "
                               "max-size-time=0 leaky=downstream ! "
                               "jpegdec ! videoconvert ! videoscale ! ";
-    description += m_window ? "ximagesink name=sink sync=false handle-events=true"
+    // The sink's own event handling would select keys and pointer motion on
+    // the child, which then swallows the keys typed with the pointer over the
+    // video; the SDK thread forwards exposures and resizes to it instead.
+    description += m_window ? "ximagesink name=sink sync=false handle-events=false"
                             : "fakesink name=sink sync=false";
     GError *error = nullptr;
     GstElement *pipeline = gst_parse_launch(description.c_str(), &error);
@@ -210,8 +213,11 @@ void PreviewSession::run()
         }
         if (m_stopRequested)
             break;
-        if (m_window && m_window->processEvents())
-            followWindowSize();
+        if (m_window) {
+            const ChildWindow::Changes changes = m_window->processEvents();
+            if (changes.resized || changes.exposed)
+                redraw(changes.resized);
+        }
         handleBusMessages();
         deliverFrames();
         if (!m_stopRequested && !m_pipeline && m_restartPending && Clock::now() >= m_restartDue) {
@@ -272,13 +278,15 @@ void PreviewSession::deliverFrames()
     }
 }
 
-void PreviewSession::followWindowSize()
+void PreviewSession::redraw(bool resized)
 {
     if (!m_sink)
         return;
-    // The sink learns the new size and redraws; the reconfigure then lets
-    // the scaler negotiate frames of that size.
+    // The sink reads the window's size again and redraws its last frame.
     gst_video_overlay_expose(GST_VIDEO_OVERLAY(m_sink));
+    if (!resized)
+        return;
+    // Lets the scaler negotiate frames of the new size.
     GstPad *pad = gst_element_get_static_pad(m_sink, "sink");
     gst_pad_push_event(pad, gst_event_new_reconfigure());
     gst_object_unref(pad);

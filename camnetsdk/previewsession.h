@@ -60,7 +60,7 @@ private:
     void teardownPipeline();
     void handleBusMessages();
     void deliverFrames();
-    void followWindowSize();
+    void redraw(bool resized);
     void shutDown();
     void wake();
 

@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QWidget>
 #include <QtTest>
 
@@ -219,6 +220,20 @@ bool looksLikeVisibleScene(const QImage &image)
     return true;
 }
 
+// Counts the keys it receives, to show that the video does not swallow them.
+class KeyCounter : public QWidget
+{
+public:
+    int keys = 0;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        ++keys;
+        QWidget::keyPressEvent(event);
+    }
+};
+
 QImage grab(const QWidget &widget)
 {
     return QGuiApplication::primaryScreen()->grabWindow(widget.winId()).toImage();
@@ -337,7 +352,7 @@ void TestPreview::previewPaintsWindowAndFollowsItsSize()
     const int32_t id = login(sim.port());
     QVERIFY(id >= 0);
 
-    QWidget widget;
+    KeyCounter widget;
     widget.setAttribute(Qt::WA_NativeWindow);
     QPalette palette = widget.palette();
     palette.setColor(QPalette::Window, Qt::magenta);
@@ -372,6 +387,15 @@ void TestPreview::previewPaintsWindowAndFollowsItsSize()
     widget.resize(200, 150);
     QTRY_VERIFY_WITH_TIMEOUT(
         grab(widget).size() == QSize(200, 150) && looksLikeVisibleScene(grab(widget)), slow);
+
+    // A key typed with the pointer over the video reaches the window below it.
+    if (QStandardPaths::findExecutable("xdotool").isEmpty())
+        QSKIP("xdotool is needed to type into the window");
+    widget.activateWindow();
+    QTRY_VERIFY_WITH_TIMEOUT(widget.isActiveWindow(), slow);
+    QCOMPARE(QProcess::execute("xdotool", {"mousemove", "--sync", "100", "75"}), 0);
+    QCOMPARE(QProcess::execute("xdotool", {"key", "Right"}), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(widget.keys, 1, slow);
 
     const qint64 stopMs = timedStop(handle);
     qInfo("StopRealPlay of a drawing preview: %lld ms", stopMs);
