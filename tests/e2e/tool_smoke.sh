@@ -78,20 +78,38 @@ chmod 600 "$work/config.ini"
 
 "$tool" >"$work/tool.log" 2>&1 &
 tool_pid=$!
-# The top-level window of that exact title (xdotool's search ignores case).
+# The top-level window of that exact title (xdotool's search ignores case),
+# and whether it is on the screen (Qt creates some windows before showing them).
 find_window() { xwininfo -name "$1" 2>/dev/null | awk '/Window id:/ {print $4}'; }
-window_open() { [ -n "$(find_window "$1")" ]; }
-wait_for 150 window_open OverlayTuner || fail "the main window did not open"
+window_shown() {
+    local id
+    id="$(find_window "$1")"
+    [ -n "$id" ] && xwininfo -id "$id" 2>/dev/null | grep -q "Map State: IsViewable"
+}
+# Gives a window the keyboard and waits until the server says it has it.
+focus_on() {
+    for _ in $(seq 50); do
+        xdotool windowfocus "$1" 2>/dev/null || true
+        sleep 0.1
+        [ "$(xdotool getwindowfocus 2>/dev/null)" = "$(($1))" ] && return 0
+    done
+    return 1
+}
+visible_windows() { xdotool search --onlyvisible --class overlaytuner 2>/dev/null | wc -l; }
+wait_for 150 window_shown OverlayTuner || fail "the main window did not open"
 wid="$(find_window OverlayTuner)"
 echo "main window $wid opened"
 
-# Camera > Connect: the menu bar's first title, then its first item.
+# Camera > Connect: a click on the menu bar's first title opens its menu,
+# which takes the keyboard; Down picks its first item.
+shown_before="$(visible_windows)"
 xdotool mousemove --window "$wid" 25 11 click 1
-sleep 0.5
+menu_open() { [ "$(visible_windows)" -gt "$shown_before" ]; }
+wait_for 100 menu_open || fail "the Camera menu did not open"
 xdotool key Down Return
-wait_for 100 window_open CameraConnectWidget || fail "Connect opened no dialog"
+wait_for 100 window_shown CameraConnectWidget || fail "Connect opened no dialog"
 dialog="$(find_window CameraConnectWidget)"
-xdotool windowfocus --sync "$dialog"
+focus_on "$dialog" || fail "the dialog did not take the keyboard"
 # The dialog opens with the address field focused; Tab walks to Connect.
 xdotool key Tab Tab Tab Tab space
 connected() { [ "$(state_value requests.calibrationGet)" -ge 1 ]; }
@@ -184,7 +202,7 @@ echo "screenshot of the connected tool: $artifacts/smoke_connected.png"
 
 # One shortcut, typed into the main window, reaches the camera.
 before="$(state_value calibration.horShift)"
-xdotool windowfocus --sync "$wid"
+focus_on "$wid" || fail "the main window did not take the keyboard back"
 xdotool key Right
 moved() { [ "$(state_value calibration.horShift)" -eq $((before + 1)) ]; }
 wait_for 50 moved || fail "Right did not step the horizontal bias on the camera"
