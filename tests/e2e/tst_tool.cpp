@@ -33,6 +33,7 @@
 #include <arpa/inet.h>
 #include <csignal>
 #include <netinet/in.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -82,6 +83,13 @@ QByteArray fileBytes(const QString &path)
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
+
+// A child that ends with the test, even when the test itself crashes.
+class ChildProcess : public QProcess
+{
+protected:
+    void setupChildProcess() override { ::prctl(PR_SET_PDEATHSIG, SIGKILL); }
+};
 
 // One simulator process; port 0 picks a free one. A state file lets a
 // restarted simulator keep the calibration of the one before.
@@ -162,7 +170,7 @@ public:
     }
 
 private:
-    QProcess m_process;
+    ChildProcess m_process;
     quint16 m_port = 0;
 };
 
