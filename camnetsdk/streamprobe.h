@@ -16,6 +16,7 @@ public:
     int32_t run();
 
 private:
+    int32_t perform(void *curl);
     static size_t onHeader(char *data, size_t size, size_t count, void *self);
     static size_t onBody(char *data, size_t size, size_t count, void *self);
 
