@@ -5,7 +5,6 @@
 #include "cameraconnectwidget.h"
 #include "cameralinteract.h"
 #include "camnetsdk.h"
-#include "centerwidget.h"
 #include "configparams.h"
 #include "isapiinteract.h"
 #include "overlaytuner.h"
