@@ -24,6 +24,8 @@ public:
     unsigned long id() const { return m_child; }
     const std::string &displayName() const { return m_displayName; }
     int connectionFd() const;
+    // The caller destroyed its window, and with it this one.
+    bool parentGone() const { return m_parentGone; }
 
     struct Changes
     {

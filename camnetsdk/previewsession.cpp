@@ -222,6 +222,9 @@ void PreviewSession::run()
         deliverFrames();
         if (!m_stopRequested && !m_pipeline && m_restartPending && Clock::now() >= m_restartDue) {
             m_restartPending = false;
+            // Drawing into a window that no longer exists would only fail again.
+            if (m_window && m_window->parentGone())
+                m_window.reset();
             m_pipeline = buildPipeline();
             ++m_reconnects;
             if (m_pipeline) {

@@ -341,10 +341,24 @@ void TestPreview::windowlessFallbacksStillCountFrames()
     qputenv("DISPLAY", display);
     QVERIFY2(noDisplay >= 0, qPrintable(QString::number(CamNet_GetLastError())));
 
-    QTRY_VERIFY_WITH_TIMEOUT(stats(bogus).framesDrawn >= 10 && stats(noDisplay).framesDrawn >= 10,
+    // A window destroyed under a running preview ends neither it nor the process.
+    auto *doomed = new QWidget;
+    doomed->setAttribute(Qt::WA_NativeWindow);
+    doomed->resize(160, 120);
+    doomed->show();
+    QVERIFY(QTest::qWaitForWindowExposed(doomed));
+    const int32_t orphaned = realPlay(id, 1, doomed->winId());
+    QVERIFY(orphaned >= 0);
+
+    QTRY_VERIFY_WITH_TIMEOUT(stats(bogus).framesDrawn >= 10 && stats(noDisplay).framesDrawn >= 10 &&
+                                 stats(orphaned).framesDrawn >= 3,
                              slow);
+    delete doomed;
+    const uint32_t beforeDelete = stats(orphaned).framesReceived;
+    QTRY_VERIFY_WITH_TIMEOUT(stats(orphaned).framesReceived >= beforeDelete + 10, slow);
     QVERIFY(timedStop(bogus) < 500);
     QVERIFY(timedStop(noDisplay) < 500);
+    QVERIFY(timedStop(orphaned) < 500);
     QCOMPARE(CamNet_Logout(id), 1);
 }
 
