@@ -50,7 +50,6 @@ public:
     void finishStop(std::chrono::steady_clock::time_point deadline);
 
     int32_t loginId() const { return m_target.loginId; }
-    bool drawsIntoWindow() const { return m_window != nullptr; }
     CamNet_PreviewStats stats() const;
 
 private:
