@@ -25,8 +25,9 @@ thread_local int32_t lastError = CAMNET_ERR_NONE;
 std::atomic<bool> initialised{false};
 std::atomic<bool> mediaReady{false};
 
-// Stops every preview at once, so that stopping many takes as long as one.
-constexpr auto stopBound = std::chrono::milliseconds(450);
+// How long a stop waits for its preview's thread; the rest of the half
+// second it may take is for destroying the window from here instead.
+constexpr auto stopBound = std::chrono::milliseconds(400);
 
 // Larger replies are never legitimate and must not exhaust memory.
 constexpr size_t loginReplyCap = 64 * 1024;

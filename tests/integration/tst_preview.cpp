@@ -111,6 +111,8 @@ struct CallbackLog
     std::thread::id mainThread = std::this_thread::get_id();
     std::atomic<int32_t> stopFromCallback{-1};
     std::atomic<int32_t> stopFromCallbackResult{-1};
+    std::atomic<int32_t> blockInCallback{-1};
+    std::atomic<int> blocking{0}; // 1 while blocked, 2 once it returned
 
     Entry entry(int32_t handle)
     {
@@ -137,6 +139,11 @@ void onFrame(int32_t handle, uint32_t dataType, uint8_t *data, uint32_t size, vo
     }
     if (callbackLog.stopFromCallback.exchange(-1) == handle)
         callbackLog.stopFromCallbackResult = CamNet_StopRealPlay(handle);
+    if (callbackLog.blockInCallback.exchange(-1) == handle) {
+        callbackLog.blocking = 1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        callbackLog.blocking = 2;
+    }
 }
 
 int32_t realPlay(int32_t loginId, int channel, WId window = 0)
@@ -514,6 +521,31 @@ void TestPreview::stopFromOwnCallbackAndOtherThreads()
     callbackLog.stopFromCallback = handle;
     QTRY_COMPARE_WITH_TIMEOUT(callbackLog.stopFromCallbackResult.load(), 1, slow);
     QVERIFY(!running(handle));
+
+    // A callback that blocks the SDK's thread holds up neither the stop nor
+    // the end of the window drawn into.
+    QWidget widget;
+    widget.setAttribute(Qt::WA_NativeWindow);
+    QPalette palette = widget.palette();
+    palette.setColor(QPalette::Window, Qt::magenta);
+    widget.setPalette(palette);
+    widget.setAutoFillBackground(true);
+    widget.setWindowFlag(Qt::FramelessWindowHint);
+    widget.setGeometry(0, 0, 160, 120);
+    widget.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&widget));
+    const int32_t blocked = realPlay(id, 1, widget.winId());
+    QVERIFY(blocked >= 0);
+    QTRY_VERIFY_WITH_TIMEOUT(looksLikeVisibleScene(grab(widget)), slow);
+    callbackLog.blocking = 0;
+    callbackLog.blockInCallback = blocked;
+    QTRY_COMPARE_WITH_TIMEOUT(callbackLog.blocking.load(), 1, slow);
+    const qint64 blockedStopMs = timedStop(blocked);
+    qInfo("StopRealPlay while the callback blocks: %lld ms", blockedStopMs);
+    QVERIFY(blockedStopMs < 500);
+    widget.update();
+    QTRY_COMPARE_WITH_TIMEOUT(QColor(grab(widget).pixel(80, 60)), QColor(Qt::magenta), slow);
+    QTRY_COMPARE_WITH_TIMEOUT(callbackLog.blocking.load(), 2, slow);
 
     // Started and stopped on threads other than the one that logged in; two
     // of them ask for the same stream at the same instant.
