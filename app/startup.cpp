@@ -19,10 +19,11 @@ WindowPlacement placeOnWorkArea(int workWidth, int workHeight)
 
 void loadTranslator()
 {
-    // Lives until the process ends, as the application keeps using it.
-    auto *translator = new QTranslator;
+    // Lives until the process ends, as the application keeps using it, and is
+    // released then rather than left behind once the application is gone.
+    static QTranslator translator;
     const QString path = QCoreApplication::applicationDirPath() + QStringLiteral("/") +
                          QStringLiteral("overlaytuner_zh.qm");
-    translator->load(path);
-    QCoreApplication::installTranslator(translator);
+    translator.load(path);
+    QCoreApplication::installTranslator(&translator);
 }
