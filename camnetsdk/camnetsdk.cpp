@@ -132,7 +132,10 @@ int32_t stdConfig(int32_t loginId, uint32_t command, StdConfigRecord *record)
         return fail(error, 0);
     }
     if (reply.body.size() > record->outputSize || reply.truncated) {
-        std::memcpy(record->output, reply.body.data(), record->outputSize);
+        // A call without an output buffer has nowhere to copy to, not even
+        // nothing: memcpy to a null pointer is undefined.
+        if (record->outputSize)
+            std::memcpy(record->output, reply.body.data(), record->outputSize);
         return fail(CAMNET_ERR_BUFFER_TOO_SMALL, 0);
     }
     if (!reply.body.empty())

@@ -10,6 +10,7 @@
 
 #include <QElapsedTimer>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QtTest>
 
 #include <arpa/inet.h>
@@ -151,7 +152,8 @@ public:
     {
         Unaccepted, // the accept queue is full, so a connect never completes
         Silent,     // accepts and reads, never answers
-        Trickle     // answers 200 with a long body, one byte every 100 ms
+        Trickle,    // answers 200 with a long body, one byte every 100 ms
+        Talkative   // a device that answers every other request 200 with a body
     };
 
     explicit RawServer(Mode mode) : m_mode(mode)
@@ -193,7 +195,34 @@ private:
         int fd;
         bool answering;
         bool open;
+        QByteArray pending;
     };
+
+    // Answers each whole request that pending holds, keeping the connection.
+    static void answerWholeRequests(Client &c)
+    {
+        for (;;) {
+            const int end = c.pending.indexOf("\r\n\r\n");
+            if (end < 0)
+                return;
+            const QRegularExpressionMatch length =
+                QRegularExpression("\r\nContent-Length: *(\\d+)",
+                                   QRegularExpression::CaseInsensitiveOption)
+                    .match(c.pending.left(end));
+            const int total = end + 4 + (length.hasMatch() ? length.captured(1).toInt() : 0);
+            if (c.pending.size() < total)
+                return;
+            const QByteArray body =
+                c.pending.startsWith("GET /camnet/device ")
+                    ? QByteArray("<DeviceInfo><channels>2</channels></DeviceInfo>")
+                    : QByteArray("surplus bytes nobody asked for");
+            const QByteArray reply = "HTTP/1.1 200 OK\r\nContent-Type: application/xml\r\n"
+                                     "Content-Length: " +
+                                     QByteArray::number(body.size()) + "\r\n\r\n" + body;
+            ::send(c.fd, reply.constData(), size_t(reply.size()), MSG_NOSIGNAL);
+            c.pending.remove(0, total);
+        }
+    }
 
     // Connects until one connect stays pending: from then on, every new
     // connect waits for a slot that never frees.
@@ -220,7 +249,7 @@ private:
             ::poll(fds.data(), nfds_t(fds.size()), 100);
             const int fd = ::accept(m_listen, nullptr, nullptr);
             if (fd >= 0)
-                m_clients.push_back({fd, false, true});
+                m_clients.push_back({fd, false, true, QByteArray()});
             for (size_t i = 1; i < fds.size(); ++i) {
                 Client &c = m_clients[i - 1];
                 if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) {
@@ -230,6 +259,10 @@ private:
                         // The client gave up; stop feeding it.
                         c.open = false;
                         continue;
+                    }
+                    if (m_mode == Mode::Talkative) {
+                        c.pending.append(buffer, int(n));
+                        answerWholeRequests(c);
                     }
                     if (m_mode == Mode::Trickle && !c.answering) {
                         static const char head[] = "HTTP/1.1 200 OK\r\nContent-Type: "
@@ -355,6 +388,23 @@ private slots:
             QCOMPARE(o.error, int32_t(CAMNET_ERR_TIMED_OUT));
             QVERIFY2(o.ms < requestTimeoutMs + slackMs, QByteArray::number(o.ms));
         }
+    }
+
+    void surplusReplyBytesAreRefusedWithoutBuffers()
+    {
+        // A write has no output buffer; a reply body to it must not be
+        // copied anywhere, however little of it there is.
+        RawServer talkative(RawServer::Mode::Talkative);
+        QVERIFY(talkative.port());
+        const int32_t id = login(talkative.port());
+        QVERIFY2(id >= 0, QByteArray::number(CamNet_GetLastError()));
+        QCOMPARE(stdConfig(true, id, 6769, nullptr, switchRecord(1)), 0);
+        QCOMPARE(CamNet_GetLastError(), int32_t(CAMNET_ERR_BUFFER_TOO_SMALL));
+        QByteArray small(4, '#');
+        QCOMPARE(stdConfig(false, id, 6768, &small), 0);
+        QCOMPARE(CamNet_GetLastError(), int32_t(CAMNET_ERR_BUFFER_TOO_SMALL));
+        QCOMPARE(small, QByteArray("surp"));
+        QVERIFY(CamNet_Logout(id));
     }
 
     void unreachableCamerasFailWithinTheConnectTime()
