@@ -1,5 +1,6 @@
 #include "loginsession.h"
 
+#include "curlerror.h"
 #include "sdkconfig.h"
 
 #include <curl/curl.h>
@@ -29,25 +30,6 @@ size_t collect(char *data, size_t size, size_t count, void *userData)
     }
     sink->body->append(data, n);
     return n;
-}
-
-int32_t mapCurlError(CURLcode code)
-{
-    switch (code) {
-    case CURLE_OPERATION_TIMEDOUT:
-        return CAMNET_ERR_TIMED_OUT;
-    case CURLE_COULDNT_CONNECT:
-    case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_SEND_ERROR:
-    case CURLE_RECV_ERROR:
-    case CURLE_GOT_NOTHING:
-    case CURLE_PARTIAL_FILE:
-        return CAMNET_ERR_CONNECTION_FAILED;
-    case CURLE_OUT_OF_MEMORY:
-        return CAMNET_ERR_OUT_OF_RESOURCES;
-    default:
-        return CAMNET_ERR_PROTOCOL;
-    }
 }
 
 std::string hostPart(const std::string &address)
@@ -119,7 +101,7 @@ HttpResult send(CURL *curl, const std::string &url, const std::string &method,
     if (code == CURLE_WRITE_ERROR && result.truncated)
         code = CURLE_OK;
     if (code != CURLE_OK) {
-        result.error = mapCurlError(code);
+        result.error = camNetErrorOf(code);
         return result;
     }
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &result.status);

@@ -1,6 +1,7 @@
 #include "streamprobe.h"
 
 #include "camnetsdk.h"
+#include "curlerror.h"
 #include "sdkconfig.h"
 
 #include <curl/curl.h>
@@ -107,24 +108,9 @@ int32_t StreamProbe::perform(void *curl)
 
     if (m_accepted)
         return m_multipart ? CAMNET_ERR_NONE : CAMNET_ERR_PROTOCOL;
-    switch (code) {
-    case CURLE_OK:
-    case CURLE_WRITE_ERROR:
-        break;
-    case CURLE_OPERATION_TIMEDOUT:
-        return CAMNET_ERR_TIMED_OUT;
-    case CURLE_COULDNT_CONNECT:
-    case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_SEND_ERROR:
-    case CURLE_RECV_ERROR:
-    case CURLE_GOT_NOTHING:
-    case CURLE_PARTIAL_FILE:
-        return CAMNET_ERR_CONNECTION_FAILED;
-    case CURLE_OUT_OF_MEMORY:
-        return CAMNET_ERR_OUT_OF_RESOURCES;
-    default:
-        return CAMNET_ERR_PROTOCOL;
-    }
+    // A write error is the probe cutting an error reply short on purpose.
+    if (code != CURLE_OK && code != CURLE_WRITE_ERROR)
+        return camNetErrorOf(code);
     if (m_status == 401 || m_status == 403)
         return CAMNET_ERR_AUTHENTICATION_FAILED;
     if (m_status == 404)
