@@ -8,6 +8,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace TestSupport {
@@ -21,6 +22,9 @@ QByteArray plainHttp(quint16 port, const QByteArray &method, const QByteArray &p
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0)
         return QByteArray();
+    // A frozen simulator must fail the test, not hang it.
+    timeval limit{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);

@@ -5,6 +5,7 @@
 #include "cameraconnectwidget.h"
 #include "cameralinteract.h"
 #include "camnetsdk.h"
+#include "camsimprocess.h"
 #include "configparams.h"
 #include "isapiinteract.h"
 #include "overlaytuner.h"
@@ -29,11 +30,8 @@
 #include <QSpinBox>
 #include <QtTest>
 
-#include <arpa/inet.h>
 #include <csignal>
-#include <netinet/in.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 using TestSupport::ModalAnswerer;
@@ -48,34 +46,6 @@ const char *const fields[] = {"distanceLevel", "horShift", "verShift", "horScale
 // The panel's box for each of them, in the same order.
 const char *const boxNames[] = {"distanceSpinBox", "horShiftSpinBox", "verShiftSpinBox",
                                 "horScalingSpinBox", "verScalingSpinBox"};
-
-QByteArray plainHttp(quint16 port, const QByteArray &method, const QByteArray &path,
-                     const QByteArray &body = QByteArray())
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0)
-        return QByteArray();
-    timeval limit{5, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    QByteArray reply;
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0) {
-        const QByteArray request = method + " " + path + " HTTP/1.0\r\nContent-Length: " +
-                                   QByteArray::number(body.size()) + "\r\n\r\n" + body;
-        if (::send(fd, request.constData(), size_t(request.size()), 0) == request.size()) {
-            char buffer[4096];
-            ssize_t n;
-            while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
-                reply.append(buffer, int(n));
-        }
-    }
-    ::close(fd);
-    const int split = reply.indexOf("\r\n\r\n");
-    return split < 0 ? QByteArray() : reply.mid(split + 4);
-}
 
 QByteArray fileBytes(const QString &path)
 {
@@ -119,7 +89,8 @@ public:
     QByteArray output() { return m_process.readAllStandardOutput(); }
     QJsonObject state() const
     {
-        return QJsonDocument::fromJson(plainHttp(m_port, "GET", "/camsim/state")).object();
+        return QJsonDocument::fromJson(TestSupport::plainHttp(m_port, "GET", "/camsim/state"))
+            .object();
     }
     QJsonObject calibration() const { return state().value("calibration").toObject(); }
     bool fusion() const { return state().value("fusion").toBool(); }
@@ -129,7 +100,9 @@ public:
     }
     bool faults(const QByteArray &text) const
     {
-        return !QJsonDocument::fromJson(plainHttp(m_port, "PUT", "/camsim/faults", text)).isNull();
+        return !QJsonDocument::fromJson(
+                    TestSupport::plainHttp(m_port, "PUT", "/camsim/faults", text))
+                    .isNull();
     }
     // Frozen (SIGSTOP) or thawed: the port stays open, nothing answers.
     bool freeze(bool frozen)

@@ -4,6 +4,7 @@
 // stalled streams, and logouts that end their previews.
 #include "camnetsdk.h"
 #include "camsimprocess.h"
+#include "sdkcalls.h"
 
 #include <QColor>
 #include <QElapsedTimer>
@@ -25,8 +26,6 @@
 
 namespace {
 
-const char *const user = "admin";
-const char *const password = "s3cret";
 // Generous: a loaded two-core machine decodes two streams and runs the simulator.
 constexpr int slow = 30000;
 
@@ -44,7 +43,8 @@ public:
     bool start(quint16 port)
     {
         m_process.start(QStringLiteral(OVERLAYTUNER_CAMSIM),
-                        {"--port", QString::number(port), "--user", user, "--password", password});
+                        {"--port", QString::number(port), "--user", TestSupport::camsimUser,
+                         "--password", TestSupport::camsimPassword});
         if (!m_process.waitForStarted(5000))
             return false;
         for (int i = 0; i < 100 && !m_process.canReadLine(); ++i)
@@ -82,19 +82,6 @@ private:
     QProcess m_process;
     quint16 m_port = 0;
 };
-
-int32_t login(quint16 port)
-{
-    LoginRequest request;
-    std::memset(&request, 0, sizeof request);
-    std::strcpy(request.address, "127.0.0.1");
-    request.port = port;
-    std::strcpy(request.userName, user);
-    std::strcpy(request.password, password);
-    DeviceInfoReply reply;
-    std::memset(&reply, 0, sizeof reply);
-    return CamNet_Login(&request, &reply);
-}
 
 // What the data callback saw, per preview handle.
 struct CallbackLog
@@ -251,7 +238,7 @@ void TestPreview::headlessPreviewsCountFramesOnBothChannels()
 {
     Simulator sim;
     QVERIFY(sim.port());
-    const int32_t id = login(sim.port());
+    const int32_t id = TestSupport::login(sim.port());
     QVERIFY2(id >= 0, qPrintable(QString::number(CamNet_GetLastError())));
 
     const int32_t one = realPlay(id, 1);
@@ -303,7 +290,7 @@ void TestPreview::windowlessFallbacksStillCountFrames()
 {
     Simulator sim;
     QVERIFY(sim.port());
-    const int32_t id = login(sim.port());
+    const int32_t id = TestSupport::login(sim.port());
     QVERIFY(id >= 0);
 
     // An id that names no window must not reach Xlib's exiting error handler.
@@ -345,7 +332,7 @@ void TestPreview::previewPaintsWindowAndFollowsItsSize()
 {
     Simulator sim;
     QVERIFY(sim.port());
-    const int32_t id = login(sim.port());
+    const int32_t id = TestSupport::login(sim.port());
     QVERIFY(id >= 0);
 
     KeyCounter widget;
@@ -407,7 +394,7 @@ void TestPreview::previewComesBackAfterCameraRestart()
     Simulator sim;
     const quint16 port = sim.port();
     QVERIFY(port);
-    const int32_t id = login(port);
+    const int32_t id = TestSupport::login(port);
     QVERIFY(id >= 0);
     const int32_t handle = realPlay(id, 2);
     QVERIFY(handle >= 0);
@@ -436,7 +423,7 @@ void TestPreview::streamsThatCannotStartFailAtOnce()
 {
     Simulator sim;
     QVERIFY(sim.port());
-    const int32_t id = login(sim.port());
+    const int32_t id = TestSupport::login(sim.port());
     QVERIFY(id >= 0);
 
     QVERIFY(sim.faults("refuse-stream=2"));
@@ -464,7 +451,7 @@ void TestPreview::stopReturnsPromptlyOnStalledStream()
 {
     Simulator sim;
     QVERIFY(sim.port());
-    const int32_t id = login(sim.port());
+    const int32_t id = TestSupport::login(sim.port());
     QVERIFY(id >= 0);
 
     QWidget widget;
@@ -524,7 +511,7 @@ void TestPreview::stopFromOwnCallbackAndOtherThreads()
 {
     Simulator sim;
     QVERIFY(sim.port());
-    const int32_t id = login(sim.port());
+    const int32_t id = TestSupport::login(sim.port());
     QVERIFY(id >= 0);
 
     const int32_t handle = realPlay(id, 1);
@@ -589,8 +576,8 @@ void TestPreview::logoutStopsItsPreviews()
 {
     Simulator sim;
     QVERIFY(sim.port());
-    const int32_t id = login(sim.port());
-    const int32_t other = login(sim.port());
+    const int32_t id = TestSupport::login(sim.port());
+    const int32_t other = TestSupport::login(sim.port());
     QVERIFY(id >= 0 && other >= 0);
 
     const int32_t one = realPlay(id, 1);
