@@ -8,8 +8,6 @@
 
 #include <QtTest>
 
-#include <cstring>
-
 namespace {
 
 const QByteArray calibrationLine = "/ISAPI/Thermal/channels/2/fusionCalibration\r\n";
@@ -17,44 +15,16 @@ const QByteArray calibrationLine = "/ISAPI/Thermal/channels/2/fusionCalibration\
 // One ISAPI exchange; the reply text is the buffer its method fills.
 bool isapi(int32_t loginId, const QByteArray &method, const QByteArray &body, QByteArray *reply)
 {
-    const QByteArray line = method + " " + calibrationLine;
-    QByteArray response(64 * 1024, '\0');
-    QByteArray status(16 * 1024, '\0');
-    XmlConfigInput input;
-    std::memset(&input, 0, sizeof input);
-    input.size = sizeof input;
-    input.requestLine = line.constData();
-    input.requestLineLength = uint32_t(line.size());
-    input.body = body.isEmpty() ? nullptr : body.constData();
-    input.bodyLength = uint32_t(body.size());
-    XmlConfigOutput output;
-    std::memset(&output, 0, sizeof output);
-    output.size = sizeof output;
-    output.response = response.data();
-    output.responseSize = uint32_t(response.size());
-    output.status = status.data();
-    output.statusSize = uint32_t(status.size());
-    const bool ok = CamNet_StdXmlConfig(loginId, &input, &output) != 0;
+    const TestSupport::XmlCall call(loginId, method + " " + calibrationLine, body);
     if (reply)
-        *reply = method == "GET" ? response.left(int(output.responseSize))
-                                 : status.left(int(output.statusSize));
-    return ok;
+        *reply = method == "GET" ? call.responseText() : call.statusText();
+    return call.result != 0;
 }
 
 bool readSwitch(int32_t loginId)
 {
-    const int32_t channel = 2;
     QByteArray record(732, '\0');
-    char status[256] = {};
-    StdConfigRecord config;
-    std::memset(&config, 0, sizeof config);
-    config.condition = &channel;
-    config.conditionSize = sizeof channel;
-    config.output = record.data();
-    config.outputSize = uint32_t(record.size());
-    config.status = status;
-    config.statusSize = sizeof status;
-    return CamNet_GetStdConfig(loginId, 6768, &config) != 0;
+    return TestSupport::stdConfig(false, loginId, 6768, &record) != 0;
 }
 
 } // namespace
