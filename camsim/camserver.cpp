@@ -2,6 +2,7 @@
 
 #include "calibrationxml.h"
 #include "camrequest.h"
+#include "digestauth.h"
 #include "scenerenderer.h"
 
 #include <arpa/inet.h>
@@ -10,7 +11,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <random>
 #include <thread>
 
 namespace {
@@ -77,16 +77,10 @@ QByteArray textReply(const QString &text)
 
 } // namespace
 
-CamServer::CamServer(CamState &state, const Options &options) : m_state(state), m_options(options)
+CamServer::CamServer(CamState &state, const Options &options)
+    : m_state(state), m_options(options),
+      m_auth(realm, options.user.toUtf8(), options.password.toUtf8(), options.nonceTimeout)
 {
-    std::random_device rd;
-    m_random.resize(32);
-    for (char &c : m_random)
-        c = char(rd());
-    QByteArray opaque(16, '\0');
-    for (char &c : opaque)
-        c = char(rd());
-    m_opaque = opaque.toHex();
 }
 
 CamServer::~CamServer()
@@ -123,8 +117,7 @@ bool CamServer::start(QString *error)
         MHD_OPTION_SOCK_ADDR, addr, MHD_OPTION_CONNECTION_LIMIT, m_options.connectionLimit + 16,
         MHD_OPTION_NOTIFY_CONNECTION, &CamServer::onConnection, this, MHD_OPTION_CONNECTION_TIMEOUT,
         m_options.idleTimeout, MHD_OPTION_NOTIFY_COMPLETED, &CamServer::onCompleted, this,
-        MHD_OPTION_DIGEST_AUTH_RANDOM, size_t(m_random.size()), m_random.constData(),
-        MHD_OPTION_NONCE_NC_SIZE, 4096u, MHD_OPTION_END);
+        MHD_OPTION_END);
     if (!m_daemon) {
         *error =
             QStringLiteral("cannot listen on %1 port %2").arg(m_options.listen).arg(m_options.port);
@@ -224,7 +217,7 @@ MHD_Result CamServer::handle(MHD_Connection *connection, const QByteArray &url,
         reply = camsimControl(method, url, body);
     } else {
         MHD_Result queued;
-        if (!authenticate(connection, &queued)) {
+        if (!authenticate(connection, method, url, &queued)) {
             m_state.countRequest(QStringLiteral("unauthorized"));
             std::printf("%s %s -> 401\n", method.constData(), url.constData());
             std::fflush(stdout);
@@ -280,32 +273,26 @@ MHD_Result CamServer::handle(MHD_Connection *connection, const QByteArray &url,
     return send(connection, reply, drop);
 }
 
-bool CamServer::authenticate(MHD_Connection *connection, MHD_Result *queued)
+bool CamServer::authenticate(MHD_Connection *connection, const QByteArray &method,
+                             const QByteArray &url, MHD_Result *queued)
 {
-    const QByteArray user = m_options.user.toUtf8();
-    const QByteArray password = m_options.password.toUtf8();
-    int result = MHD_NO;
-    if (!m_state.faults().refuseLogin) {
-        char *given = MHD_digest_auth_get_username(connection);
-        if (given) {
-            if (user == given)
-                result = MHD_digest_auth_check2(connection, realm, user.constData(),
-                                                password.constData(), m_options.nonceTimeout,
-                                                MHD_DIGEST_ALG_MD5);
-            MHD_free(given);
-        }
-    }
-    if (result == MHD_YES)
+    const QByteArray authorization =
+        MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_AUTHORIZATION);
+    DigestAuth::Verdict verdict = DigestAuth::Verdict::Denied;
+    if (!m_state.faults().refuseLogin)
+        verdict = m_auth.check(method, url, authorization);
+    if (verdict == DigestAuth::Verdict::Accepted)
         return true;
+    // Each of these costs a real camera one step towards locking the account.
+    if (verdict == DigestAuth::Verdict::Denied && !authorization.isEmpty())
+        m_state.countRequest(QStringLiteral("badCredentials"));
     static const char denied[] = "authentication required\n";
     MHD_Response *response = MHD_create_response_from_buffer(
         sizeof(denied) - 1, const_cast<char *>(denied), MHD_RESPMEM_PERSISTENT);
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "text/plain");
-    // An expired or unknown nonce with otherwise good credentials is marked stale,
-    // so the client retries with the new nonce without asking for the password.
-    *queued = MHD_queue_auth_fail_response2(connection, realm, m_opaque.constData(), response,
-                                            result == MHD_INVALID_NONCE ? MHD_YES : MHD_NO,
-                                            MHD_DIGEST_ALG_MD5);
+    MHD_add_response_header(response, MHD_HTTP_HEADER_WWW_AUTHENTICATE,
+                            m_auth.challenge(verdict == DigestAuth::Verdict::Stale).constData());
+    *queued = MHD_queue_response(connection, MHD_HTTP_UNAUTHORIZED, response);
     MHD_destroy_response(response);
     return false;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "camstate.h"
+#include "digestauth.h"
 
 #include <QByteArray>
 #include <QString>
@@ -60,7 +61,8 @@ private:
 
     MHD_Result handle(MHD_Connection *connection, const QByteArray &url, const QByteArray &method,
                       const QByteArray &body, bool tooLarge);
-    bool authenticate(MHD_Connection *connection, MHD_Result *queued);
+    bool authenticate(MHD_Connection *connection, const QByteArray &method, const QByteArray &url,
+                      MHD_Result *queued);
     Reply isapi(const QByteArray &method, const QByteArray &path, const QByteArray &body,
                 const CamState::Faults &faults);
     Reply stdConfig(MHD_Connection *connection, const QByteArray &command, const QByteArray &body);
@@ -74,6 +76,5 @@ private:
     MHD_Daemon *m_daemon = nullptr;
     std::atomic<bool> m_stopping{false};
     std::atomic<unsigned> m_connections{0};
-    QByteArray m_random;
-    QByteArray m_opaque;
+    DigestAuth m_auth;
 };
