@@ -2,6 +2,9 @@
 // the mapping of each call onto HTTP requests of its login's session.
 #include "camnetsdk.h"
 
+#include "deviceinfo.h"
+#include "hostaddress.h"
+#include "httpclient.h"
 #include "loginregistry.h"
 #include "previewregistry.h"
 #include "requestline.h"
@@ -11,6 +14,7 @@
 #include <X11/Xlib.h>
 #include <curl/curl.h>
 #include <gst/gst.h>
+#include <libxml/parser.h>
 
 #include <algorithm>
 #include <atomic>
@@ -63,23 +67,6 @@ std::string fieldText(const char *field, size_t size)
     return std::string(field, strnlen(field, size));
 }
 
-std::string xmlLeaf(const std::string &doc, const std::string &tag)
-{
-    const std::string open = "<" + tag + ">";
-    const size_t start = doc.find(open);
-    if (start == std::string::npos)
-        return std::string();
-    const size_t from = start + open.size();
-    const size_t end = doc.find("</" + tag + ">", from);
-    return end == std::string::npos ? std::string() : doc.substr(from, end - from);
-}
-
-void copyField(char *field, size_t size, const std::string &text)
-{
-    std::memset(field, 0, size);
-    std::memcpy(field, text.data(), std::min(text.size(), size - 1));
-}
-
 // Copies as much of data as fits; zero-terminates only inside the buffer.
 uint32_t writeInto(char *buffer, uint32_t capacity, const std::string &data)
 {
@@ -106,6 +93,7 @@ std::shared_ptr<LoginSession> sessionFor(int32_t loginId)
 
 int32_t stdConfig(int32_t loginId, uint32_t command, StdConfigRecord *record)
 {
+    const HttpClient::Deadline deadline = HttpClient::callDeadline();
     if (!initialised)
         return fail(CAMNET_ERR_NOT_INITIALISED, 0);
     const std::shared_ptr<LoginSession> session = sessionFor(loginId);
@@ -124,7 +112,8 @@ int32_t stdConfig(int32_t loginId, uint32_t command, StdConfigRecord *record)
                              "?conditionSize=" + std::to_string(record->conditionSize) +
                              "&outputSize=" + std::to_string(record->outputSize);
     const size_t cap = std::max<size_t>(record->outputSize, record->statusSize) + 1;
-    const HttpResult reply = session->perform("POST", path, &body, "application/octet-stream", cap);
+    const HttpResult reply =
+        session->perform("POST", path, &body, "application/octet-stream", cap, deadline);
     if (reply.error)
         return fail(reply.error, 0);
     if (const int32_t error = statusError(reply.status)) {
@@ -153,6 +142,8 @@ int32_t CamNet_Init(void)
         ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
         // Preview threads each own an X connection; Xlib must know before any is opened.
         XInitThreads();
+        // The login check's document is read on whatever thread logs in.
+        xmlInitParser();
         GError *error = nullptr;
         mediaReady = gst_init_check(nullptr, nullptr, &error);
         if (error)
@@ -178,35 +169,28 @@ int32_t CamNet_SetReconnect(uint32_t intervalMs, int32_t enable)
 
 int32_t CamNet_Login(const LoginRequest *request, DeviceInfoReply *reply)
 {
+    const HttpClient::Deadline deadline = HttpClient::callDeadline();
     if (!initialised)
         return fail(CAMNET_ERR_NOT_INITIALISED, -1);
-    if (!request || !reply || request->port == 0 || request->address[0] == '\0')
+    std::string host;
+    if (!request || !reply || request->port == 0 ||
+        !hostForUrl(fieldText(request->address, sizeof request->address), &host))
         return fail(CAMNET_ERR_BAD_ARGUMENT, -1);
     auto session = std::make_shared<LoginSession>(
-        fieldText(request->address, sizeof request->address), request->port,
-        fieldText(request->userName, sizeof request->userName),
+        host, request->port, fieldText(request->userName, sizeof request->userName),
         fieldText(request->password, sizeof request->password));
     if (!session->valid())
         return fail(CAMNET_ERR_OUT_OF_RESOURCES, -1);
 
     const HttpResult result =
-        session->perform("GET", "/camnet/device", nullptr, nullptr, loginReplyCap);
+        session->perform("GET", "/camnet/device", nullptr, nullptr, loginReplyCap, deadline);
     if (result.error)
         return fail(result.error, -1);
     if (const int32_t error = statusError(result.status))
         return fail(error == CAMNET_ERR_NOT_SUPPORTED ? CAMNET_ERR_PROTOCOL : error, -1);
-    if (result.truncated || result.body.find("<DeviceInfo>") == std::string::npos)
-        return fail(CAMNET_ERR_PROTOCOL, -1);
-
     DeviceInfoReply info;
-    std::memset(&info, 0, sizeof info);
-    copyField(info.deviceName, sizeof info.deviceName, xmlLeaf(result.body, "deviceName"));
-    copyField(info.model, sizeof info.model, xmlLeaf(result.body, "model"));
-    copyField(info.serialNumber, sizeof info.serialNumber, xmlLeaf(result.body, "serialNumber"));
-    copyField(info.firmwareVersion, sizeof info.firmwareVersion,
-              xmlLeaf(result.body, "firmwareVersion"));
-    info.channelCount =
-        uint32_t(std::strtoul(xmlLeaf(result.body, "channels").c_str(), nullptr, 10));
+    if (result.truncated || !readDeviceInfo(result.body, &info))
+        return fail(CAMNET_ERR_PROTOCOL, -1);
 
     const int32_t id = LoginRegistry::instance().add(std::move(session));
     if (id < 0)
@@ -223,6 +207,7 @@ int32_t CamNet_GetLastError(void)
 int32_t CamNet_RealPlay(int32_t loginId, const PreviewRequest *request,
                         CamNet_DataCallback callback, void *context)
 {
+    const HttpClient::Deadline deadline = HttpClient::callDeadline();
     if (!initialised)
         return fail(CAMNET_ERR_NOT_INITIALISED, -1);
     const std::shared_ptr<LoginSession> session = sessionFor(loginId);
@@ -235,7 +220,7 @@ int32_t CamNet_RealPlay(int32_t loginId, const PreviewRequest *request,
 
     const std::string url =
         session->baseUrl() + "/camnet/channels/" + std::to_string(request->channel) + "/stream";
-    if (const int32_t error = StreamProbe(url, session->user(), session->password()).run())
+    if (const int32_t error = StreamProbe(url, session->user(), session->password()).run(deadline))
         return fail(error, -1);
 
     PreviewRegistry &previews = PreviewRegistry::instance();
@@ -285,6 +270,7 @@ int32_t CamNet_Logout(int32_t loginId)
 
 int32_t CamNet_StdXmlConfig(int32_t loginId, const XmlConfigInput *input, XmlConfigOutput *output)
 {
+    const HttpClient::Deadline deadline = HttpClient::callDeadline();
     if (!initialised)
         return fail(CAMNET_ERR_NOT_INITIALISED, 0);
     const std::shared_ptr<LoginSession> session = sessionFor(loginId);
@@ -307,8 +293,9 @@ int32_t CamNet_StdXmlConfig(int32_t loginId, const XmlConfigInput *input, XmlCon
     if (line.carriesBody() && input->bodyLength)
         body.assign(input->body, input->bodyLength);
     const size_t cap = size_t(std::max(responseCapacity, statusCapacity)) + 1;
-    const HttpResult reply = session->perform(
-        line.method(), line.path(), line.carriesBody() ? &body : nullptr, "application/xml", cap);
+    const HttpResult reply =
+        session->perform(line.method(), line.path(), line.carriesBody() ? &body : nullptr,
+                         "application/xml", cap, deadline);
     if (reply.error)
         return fail(reply.error, 0);
     if (const int32_t error = statusError(reply.status)) {

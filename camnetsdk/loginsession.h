@@ -3,17 +3,17 @@
 #ifndef LOGINSESSION_H
 #define LOGINSESSION_H
 
+#include "httpclient.h"
 #include "httpresult.h"
 
 #include <mutex>
 #include <string>
 
-typedef void CURL;
-
 class LoginSession
 {
 public:
-    LoginSession(const std::string &address, uint16_t port, const std::string &user,
+    // urlHost is the camera's host as a URL carries it (see hostForUrl).
+    LoginSession(const std::string &urlHost, uint16_t port, const std::string &user,
                  const std::string &password);
     ~LoginSession();
     LoginSession(const LoginSession &) = delete;
@@ -26,12 +26,14 @@ public:
     const std::string &password() const { return m_password; }
 
     // Sends one request and waits for its reply, keeping at most bodyCap
-    // bytes of the body. contentType is used only when a body is sent.
+    // bytes of the body, and gives up at the deadline, including the time
+    // spent waiting for another request of this login to finish.
+    // contentType is used only when a body is sent.
     HttpResult perform(const std::string &method, const std::string &path, const std::string *body,
-                       const char *contentType, size_t bodyCap);
+                       const char *contentType, size_t bodyCap, HttpClient::Deadline deadline);
 
 private:
-    std::mutex m_mutex;
+    std::timed_mutex m_mutex;
     CURL *m_curl = nullptr;
     std::string m_base;
     std::string m_user;

@@ -2,7 +2,6 @@
 
 #include "camnetsdk.h"
 #include "curlerror.h"
-#include "sdkconfig.h"
 
 #include <curl/curl.h>
 
@@ -61,50 +60,19 @@ size_t StreamProbe::onBody(char *, size_t size, size_t count, void *self)
     return probe->m_bodyBytes > errorBodyCap ? 0 : n;
 }
 
-int32_t StreamProbe::run()
+int32_t StreamProbe::run(HttpClient::Deadline deadline)
 {
     CURL *curl = curl_easy_init();
     if (!curl)
         return CAMNET_ERR_OUT_OF_RESOURCES;
-    const SdkConfig::ConnectLimits limits = SdkConfig::connectLimits();
     curl_easy_setopt(curl, CURLOPT_URL, m_url.c_str());
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http");
-    curl_easy_setopt(curl, CURLOPT_HTTPAUTH, long(CURLAUTH_DIGEST));
-    curl_easy_setopt(curl, CURLOPT_USERNAME, m_user.c_str());
-    curl_easy_setopt(curl, CURLOPT_PASSWORD, m_password.c_str());
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, long(limits.waitMs ? limits.waitMs : 1));
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, SdkConfig::requestTimeoutMs);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_PROXY, "");
+    HttpClient::configure(curl, m_user, m_password);
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &StreamProbe::onHeader);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &StreamProbe::onBody);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
-
-    const uint32_t tries = limits.tries ? limits.tries : 1;
-    int32_t result = CAMNET_ERR_NONE;
-    for (uint32_t attempt = 0; attempt < tries; ++attempt) {
-        result = perform(curl);
-        // Clients asking for the same stream in the same instant may be
-        // handed the same nonce, and all but the first are refused; the
-        // login proved the credentials, so ask again on the same handle,
-        // which counts the nonce on instead of replaying it.
-        for (int again = 0; again < 2 && result == CAMNET_ERR_AUTHENTICATION_FAILED; ++again)
-            result = perform(curl);
-        if (result != CAMNET_ERR_CONNECTION_FAILED)
-            break;
-    }
+    const CURLcode code = HttpClient::perform(curl, deadline);
     curl_easy_cleanup(curl);
-    return result;
-}
-
-int32_t StreamProbe::perform(void *curl)
-{
-    m_status = 0;
-    m_multipart = false;
-    m_accepted = false;
-    m_bodyBytes = 0;
-    const CURLcode code = curl_easy_perform(curl);
 
     if (m_accepted)
         return m_multipart ? CAMNET_ERR_NONE : CAMNET_ERR_PROTOCOL;

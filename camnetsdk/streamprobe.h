@@ -4,6 +4,8 @@
 #ifndef STREAMPROBE_H
 #define STREAMPROBE_H
 
+#include "httpclient.h"
+
 #include <cstdint>
 #include <string>
 
@@ -12,11 +14,10 @@ class StreamProbe
 public:
     StreamProbe(const std::string &url, const std::string &user, const std::string &password);
 
-    // CAMNET_ERR_NONE when the camera starts sending the stream.
-    int32_t run();
+    // CAMNET_ERR_NONE when the camera starts sending the stream in time.
+    int32_t run(HttpClient::Deadline deadline);
 
 private:
-    int32_t perform(void *curl);
     static size_t onHeader(char *data, size_t size, size_t count, void *self);
     static size_t onBody(char *data, size_t size, size_t count, void *self);
 
