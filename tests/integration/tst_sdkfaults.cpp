@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QThread>
 #include <QtTest>
 
 #include <arpa/inet.h>
@@ -21,6 +22,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -42,6 +44,8 @@ const QByteArray putLine = "PUT /ISAPI/Thermal/channels/2/fusionCalibration\r\n"
 
 // The SDK's overall bound of one request, and what a loaded machine may add.
 constexpr qint64 requestTimeoutMs = 5000;
+// The connect time every test but one sets; it bounds each call too.
+constexpr uint32_t connectMs = 2000;
 constexpr qint64 slackMs = 3000;
 // Longer than timeout and slack together, so a call that waited for the reply
 // cannot pass for one that timed out.
@@ -292,6 +296,130 @@ private:
     std::thread m_thread;
 };
 
+// A camera that answers every request under slowPath only after delayMs,
+// with status, or never when status is 0, and anything else at once with
+// deviceInfo. Its 401 carries a fresh Digest challenge, so that a client
+// answers it once.
+class SlowCamera
+{
+public:
+    SlowCamera(const QByteArray &slowPath, int status, int delayMs,
+               const QByteArray &deviceInfo = "<DeviceInfo><channels>2</channels></DeviceInfo>")
+        : m_slowPath(slowPath), m_status(status), m_delay(delayMs), m_deviceInfo(deviceInfo)
+    {
+        m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        if (::bind(m_listen, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0 &&
+            ::listen(m_listen, 16) == 0 &&
+            ::getsockname(m_listen, reinterpret_cast<sockaddr *>(&addr), &len) == 0)
+            m_port = ntohs(addr.sin_port);
+        m_acceptor = std::thread([this] { accept(); });
+    }
+
+    ~SlowCamera()
+    {
+        m_stop = true;
+        m_acceptor.join();
+        for (std::thread &t : m_servers)
+            t.join();
+        ::close(m_listen);
+    }
+
+    quint16 port() const { return m_port; }
+    int connections() const { return m_connections; }
+
+private:
+    // Waits for fd to become readable; false once the camera is stopping.
+    bool readable(int fd)
+    {
+        for (;;) {
+            pollfd p{fd, POLLIN, 0};
+            if (m_stop)
+                return false;
+            if (::poll(&p, 1, 50) > 0)
+                return true;
+        }
+    }
+
+    void accept()
+    {
+        while (readable(m_listen)) {
+            const int fd = ::accept(m_listen, nullptr, nullptr);
+            if (fd < 0)
+                continue;
+            ++m_connections;
+            m_servers.emplace_back([this, fd] { serve(fd); });
+        }
+    }
+
+    void serve(int fd)
+    {
+        QByteArray pending;
+        char buffer[4096];
+        while (readable(fd)) {
+            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                break;
+            pending.append(buffer, int(n));
+            int end;
+            while ((end = pending.indexOf("\r\n\r\n")) >= 0) {
+                const QByteArray path = pending.split(' ').value(1);
+                pending.remove(0, end + 4);
+                if (path.startsWith(m_slowPath) && !answerLate(fd))
+                    break;
+                if (!path.startsWith(m_slowPath))
+                    reply(fd, 200, m_deviceInfo);
+            }
+        }
+        ::close(fd);
+    }
+
+    bool answerLate(int fd)
+    {
+        const auto due = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_delay);
+        while (!m_stop && (m_status == 0 || std::chrono::steady_clock::now() < due))
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (m_stop)
+            return false;
+        reply(fd, m_status, "refused");
+        return true;
+    }
+
+    void reply(int fd, int status, const QByteArray &body)
+    {
+        QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + " X\r\n";
+        if (status == 401)
+            head += "WWW-Authenticate: Digest realm=\"slow\", qop=\"auth\", algorithm=MD5, "
+                    "nonce=\"" +
+                    QByteArray::number(++m_nonces) + "abcdef\"\r\n";
+        head += "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n";
+        ::send(fd, (head + body).constData(), size_t(head.size() + body.size()), MSG_NOSIGNAL);
+    }
+
+    const QByteArray m_slowPath;
+    const int m_status;
+    const int m_delay;
+    const QByteArray m_deviceInfo;
+    int m_listen = -1;
+    quint16 m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_connections{0};
+    std::atomic<int> m_nonces{0};
+    std::thread m_acceptor;
+    std::vector<std::thread> m_servers; // the acceptor's alone until it ends
+};
+
+int32_t headlessPreview(int32_t loginId)
+{
+    PreviewRequest request;
+    std::memset(&request, 0, sizeof request);
+    request.channel = 1;
+    return CamNet_RealPlay(loginId, &request, nullptr, nullptr);
+}
+
 } // namespace
 
 class TestSdkFaults : public QObject
@@ -302,7 +430,144 @@ private slots:
     void initTestCase()
     {
         QVERIFY(CamNet_Init());
-        QVERIFY(CamNet_SetConnectTime(2000, 1));
+        QVERIFY(CamNet_SetConnectTime(connectMs, 1));
+    }
+
+    void everyCallEndsByOneDeadline()
+    {
+        // Each round trip a camera provokes (a Digest challenge answered, a
+        // connect tried again) shares the deadline of its call: the connect
+        // time plus the request timeout, however late the camera answers.
+        constexpr int lateMs = 2400;
+        SlowCamera loginRefused("/camnet/device", 401, lateMs);
+        SlowCamera loginMissing("/camnet/device", 404, lateMs);
+        SlowCamera loginSilent("/camnet/device", 0, 0);
+        SlowCamera streamRefused("/camnet/channels/", 401, lateMs);
+        SlowCamera streamMissing("/camnet/channels/", 404, lateMs);
+        SlowCamera streamSilent("/camnet/channels/", 0, 0);
+        const int32_t ids[] = {login(streamRefused.port()), login(streamMissing.port()),
+                               login(streamSilent.port())};
+        for (int32_t id : ids)
+            QVERIFY(id >= 0);
+
+        const std::map<QByteArray, Outcome> outcomes = timedTogether({
+            {"login, 401 late", [&] { return loginResult(loginRefused.port()); }},
+            {"login, 404 late", [&] { return loginResult(loginMissing.port()); }},
+            {"login, no answer", [&] { return loginResult(loginSilent.port()); }},
+            {"preview, 401 late", [&] { return headlessPreview(ids[0]); }},
+            {"preview, 404 late", [&] { return headlessPreview(ids[1]); }},
+            {"preview, no answer", [&] { return headlessPreview(ids[2]); }},
+        });
+        const std::map<QByteArray, int32_t> expected{
+            {"login, 401 late", CAMNET_ERR_AUTHENTICATION_FAILED},
+            {"login, 404 late", CAMNET_ERR_PROTOCOL},
+            {"login, no answer", CAMNET_ERR_TIMED_OUT},
+            {"preview, 401 late", CAMNET_ERR_AUTHENTICATION_FAILED},
+            {"preview, 404 late", CAMNET_ERR_CHANNEL_UNAVAILABLE},
+            {"preview, no answer", CAMNET_ERR_TIMED_OUT}};
+        for (const auto &entry : outcomes) {
+            const Outcome &o = entry.second;
+            qInfo("%s: failed after %lld ms", entry.first.constData(), o.ms);
+            QVERIFY2(o.result == -1 && o.error == expected.at(entry.first),
+                     entry.first + " " + QByteArray::number(o.error));
+            QVERIFY2(o.ms < connectMs + requestTimeoutMs + slackMs,
+                     entry.first + " " + QByteArray::number(o.ms));
+        }
+        for (int32_t id : ids)
+            QVERIFY(CamNet_Logout(id));
+    }
+
+    void onlyAHostReachesTheUrl()
+    {
+        SlowCamera camera("/nothing", 0, 0);
+        QVERIFY(camera.port());
+        auto loginTo = [&](const QByteArray address) {
+            LoginRequest request = TestSupport::loginRequest(camera.port());
+            std::memset(request.address, 0, sizeof request.address);
+            std::memcpy(request.address, address.constData(), size_t(address.size()));
+            DeviceInfoReply info;
+            const int32_t id = CamNet_Login(&request, &info);
+            const int32_t error = CamNet_GetLastError();
+            if (id >= 0)
+                CamNet_Logout(id);
+            return error;
+        };
+        // Each of these once sent its request elsewhere or failed misleadingly.
+        for (const char *address :
+             {"127.0.0.1#", "127.0.0.1/x?", "127.0.0.1?a", "admin@127.0.0.1", "127.0.0.1 ",
+              " 127.0.0.1", "127.0.0.1\r\nHost: x", "127.0.0.1\x7f", "", "127.0.0.1:80",
+              "http://127.0.0.1", "[127.0.0.1]", "[::1", "::1]", "999.0.0.1", "1.2.3",
+              "-camera.local", "camera..local", "[::1%]"})
+            QVERIFY2(loginTo(address) == CAMNET_ERR_BAD_ARGUMENT, address);
+        QCOMPARE(camera.connections(), 0);
+
+        QCOMPARE(loginTo("127.0.0.1"), int32_t(CAMNET_ERR_NONE));
+        QCOMPARE(loginTo("localhost"), int32_t(CAMNET_ERR_NONE));
+        // Nothing listens on IPv6 loopback: the address went out as a host.
+        for (const char *address : {"::1", "[::1]", "[::1%lo]"})
+            QVERIFY2(loginTo(address) == CAMNET_ERR_CONNECTION_FAILED, address);
+    }
+
+    void loginCheckIsReadAsXml()
+    {
+        struct Case
+        {
+            QByteArray document;
+            int32_t error;
+            QByteArray deviceName;
+            uint32_t channels;
+        };
+        const Case cases[] = {
+            {"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<DeviceInfo version=\"2.0\" "
+             "xmlns=\"urn:example:device\">\n  <deviceName> Gate &amp; yard </deviceName>\n"
+             "  <model><![CDATA[DUAL-1]]></model>\n  <channels>\n2\n</channels>\n</DeviceInfo>\n",
+             CAMNET_ERR_NONE, "Gate & yard", 2},
+            {"<d:DeviceInfo xmlns:d=\"urn:example:d\"><d:deviceName>east</d:deviceName>"
+             "<d:channels>1</d:channels></d:DeviceInfo>",
+             CAMNET_ERR_NONE, "east", 1},
+            // Entities are not expanded, so a document cannot grow itself.
+            {"<!DOCTYPE DeviceInfo [<!ENTITY e \"expanded\">]><DeviceInfo><deviceName>&e;"
+             "</deviceName><channels>two</channels></DeviceInfo>",
+             CAMNET_ERR_NONE, "", 0},
+            {"<Status><DeviceInfo><channels>2</channels></DeviceInfo></Status>",
+             CAMNET_ERR_PROTOCOL, "", 0},
+            {"<DeviceInfo><deviceName>cut</DeviceInfo>", CAMNET_ERR_PROTOCOL, "", 0},
+            {"ok <DeviceInfo> ok", CAMNET_ERR_PROTOCOL, "", 0},
+        };
+        for (const Case &c : cases) {
+            SlowCamera camera("/nothing", 0, 0, c.document);
+            DeviceInfoReply info;
+            std::memset(&info, 0x55, sizeof info);
+            const int32_t id = login(camera.port(), &info);
+            QVERIFY2(CamNet_GetLastError() == c.error, c.document);
+            if (c.error != CAMNET_ERR_NONE) {
+                QCOMPARE(id, -1);
+                continue;
+            }
+            QVERIFY(id >= 0);
+            QCOMPARE(QByteArray(info.deviceName), c.deviceName);
+            QCOMPARE(info.channelCount, c.channels);
+            QCOMPARE(info.reserved[0], uint8_t(0));
+            QVERIFY(CamNet_Logout(id));
+        }
+    }
+
+    void staleNoncesAreAnsweredOnceMore()
+    {
+        // With the right password, a nonce the camera no longer takes costs
+        // one more round trip, not the call.
+        Camsim sim({"--nonce-timeout", "1"});
+        QVERIFY(sim.port());
+        const int32_t id = login(sim.port());
+        QVERIFY(id >= 0);
+        const int refusedBefore = sim.counter("unauthorized");
+        // Past the nonce's lifetime for sure; the clock only moves forward.
+        QThread::msleep(1100);
+        XmlCall read(id, getLine);
+        QVERIFY2(read.result, QByteArray::number(read.error));
+        QCOMPARE(sim.counter("unauthorized"), refusedBefore + 1);
+        QCOMPARE(sim.counter("badCredentials"), 0);
+        QVERIFY(CamNet_Logout(id));
     }
 
     void slowCameraFailsEveryCallWithinTheRequestTimeout()
@@ -424,7 +689,7 @@ private slots:
             QVERIFY2(hung.ms >= qint64(waitMs) - 100 && hung.ms < qint64(waitMs) + slackMs,
                      QByteArray::number(hung.ms));
         }
-        QVERIFY(CamNet_SetConnectTime(2000, 1));
+        QVERIFY(CamNet_SetConnectTime(connectMs, 1));
 
         // The tool's connect: the code of the failure comes back, no login stays.
         CameralInteract *link = CameralInteract::instance();
@@ -445,7 +710,7 @@ private slots:
               timer.elapsed());
         QVERIFY2(timer.elapsed() < 1000 + slackMs, QByteArray::number(timer.elapsed()));
         QCOMPARE(link->loginId(), -1);
-        QVERIFY(CamNet_SetConnectTime(2000, 1));
+        QVERIFY(CamNet_SetConnectTime(connectMs, 1));
     }
 
     void refusedCredentialsAndLogins()
@@ -464,9 +729,13 @@ private slots:
                      int(CAMNET_ERR_AUTHENTICATION_FAILED));
             QCOMPARE(link->loginId(), -1);
         }
+        // Cameras lock an account after a few failures: each connect with a
+        // wrong password is one failed attempt, never two.
+        QCOMPARE(sim.counter("badCredentials"), 4);
         QCOMPARE(link->login("127.0.0.1", sim.port(), TestSupport::camsimUser,
                              TestSupport::camsimPassword),
                  0);
+        QCOMPARE(sim.counter("badCredentials"), 4);
         const int32_t id = link->loginId();
         QVERIFY(id >= 0);
         QVERIFY(exchange()->setFusionSwitch(1, id) == 0);
