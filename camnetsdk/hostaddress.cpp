@@ -73,7 +73,8 @@ bool isHostName(const std::string &text)
 
 bool hostForUrl(const std::string &address, std::string *urlHost)
 {
-    if (address.empty())
+    // The literal checks below read up to the first zero byte only.
+    if (address.empty() || address.find('\0') != std::string::npos)
         return false;
     if (address.front() == '[') {
         if (address.size() < 3 || address.back() != ']')
