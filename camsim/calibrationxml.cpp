@@ -99,22 +99,24 @@ QByteArray CalibrationXml::responseStatus(int statusCode, const QString &statusS
            escape(statusString) + "</statusString>\n</ResponseStatus>\n";
 }
 
-QString CalibrationXml::parseCalibration(const QByteArray &text, CamState::Calibration *out)
+CalibrationXml::Problem CalibrationXml::parseCalibration(const QByteArray &text,
+                                                         CamState::Calibration *out)
 {
     if (text.isEmpty())
-        return QStringLiteral("empty document");
+        return Problem{Problem::Format, QStringLiteral("empty document")};
     // No network, no entity substitution, no DTD loading: a client's document
     // can neither reach out nor blow up in memory.
     const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
     std::unique_ptr<xmlDoc, DocFree> doc(
         xmlReadMemory(text.constData(), text.size(), "put.xml", nullptr, options));
     if (!doc)
-        return QStringLiteral("malformed XML");
+        return Problem{Problem::Format, QStringLiteral("malformed XML")};
     if (doc->intSubset || doc->extSubset)
-        return QStringLiteral("document type declarations are not accepted");
+        return Problem{Problem::Content,
+                       QStringLiteral("document type declarations are not accepted")};
     const xmlNode *root = xmlDocGetRootElement(doc.get());
     if (!root || std::strcmp(reinterpret_cast<const char *>(root->name), "FusionCalibration") != 0)
-        return QStringLiteral("root element is not FusionCalibration");
+        return Problem{Problem::Content, QStringLiteral("root element is not FusionCalibration")};
     CamState::Calibration c;
     const xmlNode *scale = child(root, "ScaleRatio");
     const xmlNode *bias = child(root, "Bias");
@@ -129,7 +131,8 @@ QString CalibrationXml::parseCalibration(const QByteArray &text, CamState::Calib
                    : QStringLiteral("Bias is missing");
     if (err.isEmpty())
         err = readInt(bias, "vertical", "Bias/vertical", &c.verShift);
-    if (err.isEmpty())
-        *out = c;
-    return err;
+    if (!err.isEmpty())
+        return Problem{Problem::Content, err};
+    *out = c;
+    return Problem();
 }

@@ -14,7 +14,21 @@ public:
     static QByteArray capabilities(const CamState::Caps &caps);
     static QByteArray responseStatus(int statusCode, const QString &statusString);
 
+    // Why a client's document was refused: it is no XML document at all, or
+    // it is one that does not hold what it must.
+    struct Problem
+    {
+        enum Kind
+        {
+            None,
+            Format,
+            Content
+        };
+        Kind kind = None;
+        QString text;
+    };
+
     // Reads a FusionCalibration document strictly: every value must be present
-    // and be a whole decimal integer. Returns an empty text on success, else why not.
-    static QString parseCalibration(const QByteArray &text, CamState::Calibration *out);
+    // and be a whole decimal integer. out is set only when nothing is wrong.
+    static Problem parseCalibration(const QByteArray &text, CamState::Calibration *out);
 };

@@ -1,6 +1,5 @@
 #include "camserver.h"
 
-#include "calibrationxml.h"
 #include "camrequest.h"
 #include "digestauth.h"
 #include "scenerenderer.h"
@@ -17,15 +16,6 @@ namespace {
 
 const char realm[] = "camsim";
 const char boundary[] = "camsimframe";
-const QByteArray calibrationPath = "/ISAPI/Thermal/channels/2/fusionCalibration";
-const QByteArray capabilitiesPath = "/ISAPI/Thermal/channels/2/fusionCalibration/capabilities";
-
-// Status codes of the camera's ResponseStatus replies.
-constexpr int statusOk = 1;
-constexpr int statusInvalidOperation = 4;
-constexpr int statusInvalidXmlFormat = 5;
-constexpr int statusInvalidXmlContent = 6;
-
 struct RequestContext
 {
     QByteArray body;
@@ -68,11 +58,6 @@ struct StreamContext
 void freeStream(void *cls)
 {
     delete static_cast<StreamContext *>(cls);
-}
-
-QByteArray textReply(const QString &text)
-{
-    return text.toUtf8() + "\n";
 }
 
 } // namespace
@@ -204,17 +189,21 @@ MHD_Result CamServer::handle(MHD_Connection *connection, const QByteArray &url,
                              const QByteArray &method, const QByteArray &body, bool tooLarge)
 {
     m_state.countRequest(QStringLiteral("total"));
-    const CamState::Faults faults = m_state.faults();
-    Reply reply;
+    CamRequest::Request request{
+        method, url,
+        MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, "conditionSize"),
+        MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, "outputSize"), body};
+    CamRequest::Reply reply;
     bool drop = false;
     if (tooLarge) {
         reply.status = MHD_HTTP_CONTENT_TOO_LARGE;
         reply.contentType = "text/plain";
-        reply.body = textReply(QStringLiteral("request body exceeds %1 bytes").arg(maxBodyBytes));
+        reply.body = QByteArray("request body exceeds ") +
+                     QByteArray::number(qulonglong(maxBodyBytes)) + " bytes\n";
     } else if (url.startsWith("/camsim/")) {
         // The simulator's own resources stay reachable whatever faults are on,
         // so that a test can always switch them off again.
-        reply = camsimControl(method, url, body);
+        reply = CamRequest::control(m_state, request);
     } else {
         MHD_Result queued;
         if (!authenticate(connection, method, url, &queued)) {
@@ -223,6 +212,7 @@ MHD_Result CamServer::handle(MHD_Connection *connection, const QByteArray &url,
             std::fflush(stdout);
             return queued;
         }
+        const CamState::Faults faults = m_state.faults();
         // Waited out in short steps, so that stopping the server is not held
         // up by a late reply nobody waits for any more.
         const auto due =
@@ -230,42 +220,11 @@ MHD_Result CamServer::handle(MHD_Connection *connection, const QByteArray &url,
         while (!m_stopping && std::chrono::steady_clock::now() < due)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         drop = faults.dropConnection;
-        if (url == "/camnet/device" && method == "GET") {
-            m_state.countRequest(QStringLiteral("device"));
-            reply.body = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                         "<DeviceInfo>\n"
-                         "  <deviceName>camsim</deviceName>\n"
-                         "  <model>CAMSIM-DUAL</model>\n"
-                         "  <serialNumber>CAMSIM0000000001</serialNumber>\n"
-                         "  <firmwareVersion>1.0.0</firmwareVersion>\n"
-                         "  <channels>2</channels>\n"
-                         "</DeviceInfo>\n";
-        } else if (url.startsWith("/camnet/channels/") && url.endsWith("/stream") &&
-                   method == "GET") {
-            const int channel = CamRequest::streamChannel(url);
-            if ((channel == 1 || channel == 2) && faults.refuseStream != channel) {
-                std::printf("%s %s -> 200 (stream)\n", method.constData(), url.constData());
-                std::fflush(stdout);
-                return stream(connection, channel);
-            }
-            reply.status = MHD_HTTP_NOT_FOUND;
-            reply.contentType = "text/plain";
-            reply.body = textReply(QStringLiteral("no such channel or channel unavailable"));
-        } else if (url.startsWith("/camnet/stdconfig/")) {
-            if (method == "POST") {
-                reply =
-                    stdConfig(connection, url.mid(int(std::strlen("/camnet/stdconfig/"))), body);
-            } else {
-                reply.status = MHD_HTTP_METHOD_NOT_ALLOWED;
-                reply.contentType = "text/plain";
-                reply.body = textReply(QStringLiteral("standard configuration takes POST"));
-            }
-        } else if (url.startsWith("/ISAPI/")) {
-            reply = isapi(method, url, body, faults);
-        } else {
-            reply.status = MHD_HTTP_NOT_FOUND;
-            reply.contentType = "text/plain";
-            reply.body = textReply(QStringLiteral("no such resource"));
+        reply = CamRequest::camera(m_state, request);
+        if (reply.streamChannel) {
+            std::printf("%s %s -> 200 (stream)\n", method.constData(), url.constData());
+            std::fflush(stdout);
+            return stream(connection, reply.streamChannel);
         }
     }
     std::printf("%s %s -> %u\n", method.constData(), url.constData(), reply.status);
@@ -297,108 +256,8 @@ bool CamServer::authenticate(MHD_Connection *connection, const QByteArray &metho
     return false;
 }
 
-CamServer::Reply CamServer::isapi(const QByteArray &method, const QByteArray &path,
-                                  const QByteArray &body, const CamState::Faults &faults)
-{
-    Reply reply;
-    const bool isCalibration = path == calibrationPath;
-    const bool isCaps = path == capabilitiesPath;
-    if (!isCalibration && !isCaps) {
-        reply.status = MHD_HTTP_NOT_FOUND;
-        reply.body = CalibrationXml::responseStatus(statusInvalidOperation,
-                                                    QStringLiteral("no such resource"));
-        return reply;
-    }
-    if (method == "GET") {
-        m_state.countRequest(isCaps ? QStringLiteral("capabilities")
-                                    : QStringLiteral("calibrationGet"));
-        if (isCaps && faults.omitCaps)
-            reply.body = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                         "<FusionCalibrationCap>\n</FusionCalibrationCap>\n";
-        else
-            reply.body = isCaps ? CalibrationXml::capabilities(m_state.caps())
-                                : CalibrationXml::calibration(m_state.calibration());
-        if (faults.malformedXml)
-            reply.body.truncate(reply.body.size() / 2);
-        if (faults.oversizeReply)
-            reply.body.append("<!--" + QByteArray(1024 * 1024 + 1, 'x') + "-->\n");
-        return reply;
-    }
-    if (method != "PUT" || isCaps) {
-        reply.status = MHD_HTTP_METHOD_NOT_ALLOWED;
-        reply.body = CalibrationXml::responseStatus(
-            statusInvalidOperation, QStringLiteral("%1 is not allowed here").arg(QString(method)));
-        return reply;
-    }
-    m_state.countRequest(QStringLiteral("calibrationPut"));
-    if (faults.putStatusCode != 0) {
-        reply.body = CalibrationXml::responseStatus(faults.putStatusCode,
-                                                    QStringLiteral("status set by fault"));
-        return reply;
-    }
-    CamState::Calibration c;
-    const QString parseError = CalibrationXml::parseCalibration(body, &c);
-    if (!parseError.isEmpty()) {
-        reply.status = MHD_HTTP_BAD_REQUEST;
-        const bool format = parseError == QLatin1String("malformed XML") ||
-                            parseError == QLatin1String("empty document");
-        reply.body = CalibrationXml::responseStatus(
-            format ? statusInvalidXmlFormat : statusInvalidXmlContent, parseError);
-        return reply;
-    }
-    const QString rangeError = m_state.validate(c);
-    if (!rangeError.isEmpty()) {
-        reply.status = MHD_HTTP_BAD_REQUEST;
-        reply.body = CalibrationXml::responseStatus(statusInvalidXmlContent, rangeError);
-        return reply;
-    }
-    m_state.setCalibration(c);
-    reply.body = CalibrationXml::responseStatus(statusOk, QStringLiteral("OK"));
-    return reply;
-}
-
-CamServer::Reply CamServer::stdConfig(MHD_Connection *connection, const QByteArray &command,
-                                      const QByteArray &body)
-{
-    m_state.countRequest(QStringLiteral("stdConfig"));
-    const CamRequest::Reply answer = CamRequest::stdConfig(
-        m_state, command,
-        MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, "conditionSize"),
-        MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, "outputSize"), body);
-    Reply reply;
-    reply.status = answer.status;
-    reply.contentType = answer.contentType;
-    reply.body = answer.body;
-    return reply;
-}
-
-CamServer::Reply CamServer::camsimControl(const QByteArray &method, const QByteArray &path,
-                                          const QByteArray &body)
-{
-    Reply reply;
-    reply.contentType = "application/json";
-    if (path == "/camsim/state" && method == "GET") {
-        reply.body = m_state.toJson();
-    } else if (path == "/camsim/faults" && method == "PUT") {
-        const QString error = m_state.applyFaults(body);
-        if (error.isEmpty()) {
-            reply.body = m_state.toJson();
-        } else {
-            reply.status = MHD_HTTP_BAD_REQUEST;
-            reply.contentType = "text/plain";
-            reply.body = textReply(error);
-        }
-    } else {
-        reply.status = MHD_HTTP_NOT_FOUND;
-        reply.contentType = "text/plain";
-        reply.body = textReply(QStringLiteral("no such resource"));
-    }
-    return reply;
-}
-
 MHD_Result CamServer::stream(MHD_Connection *connection, int channel)
 {
-    m_state.countRequest(QStringLiteral("streams"));
     auto *ctx =
         new StreamContext{this, channel, QByteArray(), 0, 0, std::chrono::steady_clock::now()};
     MHD_Response *response = MHD_create_response_from_callback(
@@ -448,7 +307,8 @@ ssize_t CamServer::readStream(void *cls, uint64_t, char *buf, size_t max)
     return ssize_t(n);
 }
 
-MHD_Result CamServer::send(MHD_Connection *connection, const Reply &reply, bool dropHalfway)
+MHD_Result CamServer::send(MHD_Connection *connection, const CamRequest::Reply &reply,
+                           bool dropHalfway)
 {
     MHD_Response *response;
     if (dropHalfway && reply.body.size() > 1) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "camrequest.h"
 #include "camstate.h"
 #include "digestauth.h"
 
@@ -14,8 +15,9 @@
 
 #include <microhttpd.h>
 
-// The simulated camera's HTTP server: Digest authentication, the device,
-// calibration and switch resources, and the simulator's own control resources.
+// The simulated camera's HTTP transport: connections and their limits, Digest
+// authentication, request bodies and their bound, the delay and drop faults,
+// and MJPEG streaming; what each request is answered comes from CamRequest.
 class CamServer
 {
 public:
@@ -43,13 +45,6 @@ public:
     uint16_t boundPort() const;
 
 private:
-    struct Reply
-    {
-        unsigned status = 200;
-        QByteArray contentType = "application/xml";
-        QByteArray body;
-    };
-
     static MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *url,
                                 const char *method, const char *version, const char *uploadData,
                                 size_t *uploadDataSize, void **context);
@@ -63,13 +58,9 @@ private:
                       const QByteArray &body, bool tooLarge);
     bool authenticate(MHD_Connection *connection, const QByteArray &method, const QByteArray &url,
                       MHD_Result *queued);
-    Reply isapi(const QByteArray &method, const QByteArray &path, const QByteArray &body,
-                const CamState::Faults &faults);
-    Reply stdConfig(MHD_Connection *connection, const QByteArray &command, const QByteArray &body);
-    Reply camsimControl(const QByteArray &method, const QByteArray &path, const QByteArray &body);
     MHD_Result stream(MHD_Connection *connection, int channel);
     static ssize_t readStream(void *cls, uint64_t pos, char *buf, size_t max);
-    MHD_Result send(MHD_Connection *connection, const Reply &reply, bool dropHalfway);
+    MHD_Result send(MHD_Connection *connection, const CamRequest::Reply &reply, bool dropHalfway);
 
     CamState &m_state;
     Options m_options;

@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -98,43 +99,53 @@ void CamState::setFusionOn(bool on)
     saveLocked();
 }
 
+const QVector<CamState::FaultSpec> &CamState::faultSpecs()
+{
+    static const QVector<FaultSpec> specs{
+        {"delay", "MS", 0, 60000, &Faults::delayMs, "answer every camera request this late"},
+        {"malformed-xml", nullptr, 0, 1, &Faults::malformedXml, "cut calibration documents short"},
+        {"oversize-reply", nullptr, 0, 1, &Faults::oversizeReply,
+         "pad calibration documents past 1 MiB"},
+        {"omit-caps", nullptr, 0, 1, &Faults::omitCaps, "serve capabilities without ranges"},
+        {"put-status", "N", -1000000, 1000000, &Faults::putStatusCode,
+         "answer every calibration write with statusCode N (0: judge it)"},
+        {"refuse-login", nullptr, 0, 1, &Faults::refuseLogin, "refuse every credential"},
+        {"drop-connection", nullptr, 0, 1, &Faults::dropConnection,
+         "hang up halfway through every reply"},
+        {"refuse-stream", "CHANNEL", 0, 2, &Faults::refuseStream,
+         "answer that channel's stream with 404 (0: none)"},
+        {"stall-stream", nullptr, 0, 1, &Faults::stallStream, "stop sending frames"},
+    };
+    return specs;
+}
+
 QString CamState::applyFaults(const QByteArray &text)
 {
-    Faults f;
-    {
-        QMutexLocker lock(&m_mutex);
-        f = m_faults;
-    }
+    Faults f = faults();
     const QStringList items =
         QString::fromUtf8(text).split(QRegularExpression("[\\s,&]+"), Qt::SkipEmptyParts);
     for (const QString &item : items) {
         const int eq = item.indexOf('=');
         const QString name = eq < 0 ? item : item.left(eq);
         const QString value = eq < 0 ? QStringLiteral("1") : item.mid(eq + 1);
+        const auto spec = std::find_if(faultSpecs().begin(), faultSpecs().end(),
+                                       [&](const FaultSpec &s) { return name == s.name; });
+        if (spec == faultSpecs().end())
+            return QStringLiteral("unknown fault %1").arg(name);
         bool ok = false;
         const int n = value.toInt(&ok);
         if (!ok)
             return QStringLiteral("fault %1: value %2 is not a number").arg(name, value);
-        if (name == "delay")
-            f.delayMs = qBound(0, n, 60000);
-        else if (name == "malformed-xml")
-            f.malformedXml = n != 0;
-        else if (name == "oversize-reply")
-            f.oversizeReply = n != 0;
-        else if (name == "omit-caps")
-            f.omitCaps = n != 0;
-        else if (name == "put-status")
-            f.putStatusCode = n;
-        else if (name == "refuse-login")
-            f.refuseLogin = n != 0;
-        else if (name == "drop-connection")
-            f.dropConnection = n != 0;
-        else if (name == "refuse-stream")
-            f.refuseStream = n;
-        else if (name == "stall-stream")
-            f.stallStream = n != 0;
+        if (!spec->valueName)
+            f.*spec->field = n != 0;
+        else if (n >= spec->min && n <= spec->max)
+            f.*spec->field = n;
         else
-            return QStringLiteral("unknown fault %1").arg(name);
+            return QStringLiteral("fault %1: %2 is outside %3..%4")
+                .arg(name)
+                .arg(n)
+                .arg(spec->min)
+                .arg(spec->max);
     }
     QMutexLocker lock(&m_mutex);
     m_faults = f;
@@ -189,15 +200,10 @@ QByteArray CamState::toJson() const
     o["alignmentError"] = alignmentError();
     o["requests"] = counters;
     QJsonObject faults;
-    faults["delay"] = f.delayMs;
-    faults["malformed-xml"] = f.malformedXml;
-    faults["oversize-reply"] = f.oversizeReply;
-    faults["omit-caps"] = f.omitCaps;
-    faults["put-status"] = f.putStatusCode;
-    faults["refuse-login"] = f.refuseLogin;
-    faults["drop-connection"] = f.dropConnection;
-    faults["refuse-stream"] = f.refuseStream;
-    faults["stall-stream"] = f.stallStream;
+    for (const FaultSpec &spec : faultSpecs()) {
+        const int value = f.*spec.field;
+        faults[spec.name] = spec.valueName ? QJsonValue(value) : QJsonValue(value != 0);
+    }
     o["faults"] = faults;
     return QJsonDocument(o).toJson(QJsonDocument::Compact) + "\n";
 }

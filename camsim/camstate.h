@@ -34,18 +34,30 @@ public:
         Range horShift{0, 200, 100};
         Range verShift{0, 200, 100};
     };
+    // Each fault is a number; a switch is 0 or 1.
     struct Faults
     {
         int delayMs = 0;
-        bool malformedXml = false;
-        bool oversizeReply = false;
-        bool omitCaps = false;
+        int malformedXml = 0;
+        int oversizeReply = 0;
+        int omitCaps = 0;
         int putStatusCode = 0;
-        bool refuseLogin = false;
-        bool dropConnection = false;
+        int refuseLogin = 0;
+        int dropConnection = 0;
         int refuseStream = 0;
-        bool stallStream = false;
+        int stallStream = 0;
     };
+    // One fault as fault texts, the state's JSON and the command line name it.
+    struct FaultSpec
+    {
+        const char *name;      // "delay": "delay=500", --delay 500
+        const char *valueName; // null for a switch: "omit-caps", --omit-caps
+        int min;
+        int max;
+        int Faults::*field;
+        const char *meaning;
+    };
+    static const QVector<FaultSpec> &faultSpecs();
 
     // The scale ratio at which the thermal picture matches the visible one.
     static constexpr int idealScale = 72;
@@ -68,7 +80,8 @@ public:
     QString validate(const Calibration &c) const;
     void setCalibration(const Calibration &c);
     void setFusionOn(bool on);
-    // Applies "name=value" settings, one per line or separated by commas or spaces.
+    // Applies "name=value" settings, one per line or separated by commas or
+    // spaces; a switch alone means 1. Nothing changes when any is refused.
     QString applyFaults(const QByteArray &text);
 
     // Mean distance, in pixels of the 640 x 480 picture, between where the warm

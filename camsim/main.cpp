@@ -12,15 +12,29 @@
 
 namespace {
 
+// Everything the command line sets.
+struct Settings
+{
+    CamServer::Options options;
+    QString stateFile;
+    QByteArray faults; // in the form PUT /camsim/faults takes
+};
+
 void usage()
 {
+    QByteArray faults;
+    for (const CamState::FaultSpec &spec : CamState::faultSpecs()) {
+        QByteArray option = QByteArray("  --") + spec.name;
+        if (spec.valueName)
+            option += QByteArray(" ") + spec.valueName;
+        faults += option.leftJustified(26) + " " + spec.meaning + "\n";
+    }
     std::fprintf(stderr,
                  "usage: camsim [--listen ADDR] [--port N] [--user U] [--password P]\n"
                  "              [--state FILE] [--fps N] [--nonce-timeout SECONDS]\n"
-                 "              [--max-connections N] [--idle-timeout SECONDS]\n"
-                 "              [--delay MS] [--malformed-xml] [--oversize-reply] [--omit-caps]\n"
-                 "              [--put-status N] [--refuse-login] [--drop-connection]\n"
-                 "              [--refuse-stream CHANNEL] [--stall-stream]\n");
+                 "              [--max-connections N] [--idle-timeout SECONDS] [faults...]\n"
+                 "faults, also switched by PUT /camsim/faults with \"name=value\":\n%s",
+                 faults.constData());
 }
 
 bool parseNumber(const char *text, long min, long max, long *out)
@@ -33,84 +47,100 @@ bool parseNumber(const char *text, long min, long max, long *out)
     return true;
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+const CamState::FaultSpec *faultNamed(const QByteArray &option)
 {
-    // Video is drawn off-screen; camsim never opens a window.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    CamServer::Options options;
-    CamState state;
-    QString stateFile;
-    QByteArray faults;
+    for (const CamState::FaultSpec &spec : CamState::faultSpecs()) {
+        if (option == QByteArray("--") + spec.name)
+            return &spec;
+    }
+    return nullptr;
+}
+
+// One option with its value, if it takes one; false when either is wrong.
+bool parseOption(const QByteArray &arg, const char *value, Settings *s)
+{
+    CamServer::Options &o = s->options;
+    long n = 0;
+    if (const CamState::FaultSpec *fault = faultNamed(arg)) {
+        if (!fault->valueName) {
+            s->faults += QByteArray(fault->name) + "=1 ";
+            return true;
+        }
+        if (!value || !parseNumber(value, fault->min, fault->max, &n))
+            return false;
+        s->faults += QByteArray(fault->name) + "=" + QByteArray::number(qlonglong(n)) + " ";
+        return true;
+    }
+    if (!value)
+        return false;
+    if (arg == "--listen")
+        o.listen = QString::fromLocal8Bit(value);
+    else if (arg == "--port" && parseNumber(value, 0, 65535, &n))
+        o.port = uint16_t(n);
+    else if (arg == "--user")
+        o.user = QString::fromUtf8(value);
+    else if (arg == "--password" && std::strlen(value) <= 16)
+        o.password = QString::fromUtf8(value);
+    else if (arg == "--state")
+        s->stateFile = QString::fromLocal8Bit(value);
+    else if (arg == "--fps" && parseNumber(value, 1, 60, &n))
+        o.fps = int(n);
+    else if (arg == "--nonce-timeout" && parseNumber(value, 1, 86400, &n))
+        o.nonceTimeout = unsigned(n);
+    else if (arg == "--max-connections" && parseNumber(value, 1, 1024, &n))
+        o.connectionLimit = unsigned(n);
+    else if (arg == "--idle-timeout" && parseNumber(value, 1, 3600, &n))
+        o.idleTimeout = unsigned(n);
+    else
+        return false;
+    return true;
+}
+
+// -1 when the simulator is to run, else the exit code.
+int parseArguments(int argc, char **argv, Settings *settings)
+{
     for (int i = 1; i < argc; ++i) {
         const QByteArray arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        long n = 0;
         if (arg == "--help" || arg == "-h") {
             usage();
             return 0;
-        } else if (arg == "--malformed-xml" || arg == "--oversize-reply" || arg == "--omit-caps" ||
-                   arg == "--refuse-login" || arg == "--drop-connection" ||
-                   arg == "--stall-stream") {
-            faults += arg.mid(2) + "=1 ";
-        } else if (!hasValue) {
-            usage();
-            return 2;
-        } else if (arg == "--listen") {
-            options.listen = QString::fromLocal8Bit(argv[++i]);
-        } else if (arg == "--port" && parseNumber(argv[i + 1], 0, 65535, &n)) {
-            options.port = uint16_t(n);
-            ++i;
-        } else if (arg == "--user") {
-            options.user = QString::fromUtf8(argv[++i]);
-        } else if (arg == "--password" && std::strlen(argv[i + 1]) <= 16) {
-            options.password = QString::fromUtf8(argv[++i]);
-        } else if (arg == "--state") {
-            stateFile = QString::fromLocal8Bit(argv[++i]);
-        } else if (arg == "--fps" && parseNumber(argv[i + 1], 1, 60, &n)) {
-            options.fps = int(n);
-            ++i;
-        } else if (arg == "--nonce-timeout" && parseNumber(argv[i + 1], 1, 86400, &n)) {
-            options.nonceTimeout = unsigned(n);
-            ++i;
-        } else if (arg == "--max-connections" && parseNumber(argv[i + 1], 1, 1024, &n)) {
-            options.connectionLimit = unsigned(n);
-            ++i;
-        } else if (arg == "--idle-timeout" && parseNumber(argv[i + 1], 1, 3600, &n)) {
-            options.idleTimeout = unsigned(n);
-            ++i;
-        } else if (arg == "--delay" && parseNumber(argv[i + 1], 0, 60000, &n)) {
-            faults += "delay=" + QByteArray::number(qlonglong(n)) + " ";
-            ++i;
-        } else if (arg == "--refuse-stream" && parseNumber(argv[i + 1], 0, 2, &n)) {
-            faults += "refuse-stream=" + QByteArray::number(qlonglong(n)) + " ";
-            ++i;
-        } else if (arg == "--put-status" && parseNumber(argv[i + 1], -1000000, 1000000, &n)) {
-            faults += "put-status=" + QByteArray::number(qlonglong(n)) + " ";
-            ++i;
-        } else {
+        }
+        const CamState::FaultSpec *fault = faultNamed(arg);
+        const bool takesValue = !fault || fault->valueName;
+        const char *value = takesValue && i + 1 < argc ? argv[i + 1] : nullptr;
+        if (!parseOption(arg, value, settings)) {
             std::fprintf(stderr, "camsim: bad option or value: %s\n", argv[i]);
             usage();
             return 2;
         }
+        if (takesValue)
+            ++i;
     }
+    return -1;
+}
 
+// -1 when the state is ready, else the exit code.
+int prepareState(const Settings &settings, CamState *state)
+{
     QString error;
-    if (!stateFile.isEmpty()) {
-        if (!state.load(stateFile, &error)) {
+    if (!settings.stateFile.isEmpty()) {
+        if (!state->load(settings.stateFile, &error)) {
             std::fprintf(stderr, "camsim: %s\n", qPrintable(error));
             return 1;
         }
-        state.setStateFile(stateFile);
+        state->setStateFile(settings.stateFile);
     }
-    error = state.applyFaults(faults);
+    error = state->applyFaults(settings.faults);
     if (!error.isEmpty()) {
         std::fprintf(stderr, "camsim: %s\n", qPrintable(error));
         return 2;
     }
+    return -1;
+}
 
+// Serves until SIGINT or SIGTERM; the exit code.
+int serve(CamState &state, const CamServer::Options &options)
+{
     // Block the stop signals in every thread the server starts, and wait for
     // them here, so that shutting down happens outside a signal handler.
     sigset_t stopSignals;
@@ -121,6 +151,7 @@ int main(int argc, char **argv)
     std::signal(SIGPIPE, SIG_IGN);
 
     CamServer server(state, options);
+    QString error;
     if (!server.start(&error)) {
         std::fprintf(stderr, "camsim: %s\n", qPrintable(error));
         return 1;
@@ -135,4 +166,20 @@ int main(int argc, char **argv)
     std::fflush(stdout);
     server.stop();
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // Video is drawn off-screen; camsim never opens a window.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    Settings settings;
+    if (const int code = parseArguments(argc, argv, &settings); code >= 0)
+        return code;
+    CamState state;
+    if (const int code = prepareState(settings, &state); code >= 0)
+        return code;
+    return serve(state, settings.options);
 }

@@ -44,9 +44,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     CamState state;
     const bool fusionBefore = state.fusionOn();
+    // A present value is never null, however short.
     const CamRequest::Reply reply =
-        CamRequest::stdConfig(state, fields[0], present[1] ? fields[1].constData() : nullptr,
-                              present[2] ? fields[2].constData() : nullptr, body);
+        CamRequest::stdConfig(state, fields[0], present[1] ? fields[1] + "" : QByteArray(),
+                              present[2] ? fields[2] + "" : QByteArray(), body);
 
     if (reply.status != 200) {
         if (state.fusionOn() != fusionBefore)
