@@ -239,6 +239,8 @@ int32_t CamNet_StdXmlConfig(int32_t loginId, const XmlConfigInput *input, XmlCon
         call.bodyIsNull = input->body == nullptr;
     }
     if (output) {
+        call.outputRecord = bytesOf(output, sizeof(XmlConfigOutput));
+        call.status = bytesOf(output->status, output->statusSize);
         call.responseCapacity = output->responseSize;
         call.statusCapacity = output->statusSize;
     }
@@ -269,6 +271,8 @@ static int32_t stdConfig(const char *function, int32_t loginId, uint32_t command
         call.record = bytesOf(record, sizeof(StdConfigRecord));
         call.condition = bytesOf(record->condition, record->conditionSize);
         call.input = bytesOf(record->input, record->inputSize);
+        call.output = bytesOf(record->output, record->outputSize);
+        call.status = bytesOf(record->status, record->statusSize);
     }
     s.calls.push_back(call);
     FakeSdk::Result r = next(s, call.function, 1);

@@ -22,6 +22,9 @@ struct Call
     std::string body;          // CamNet_StdXmlConfig: bodyLength bytes
     std::string condition;     // std-config calls: conditionSize bytes
     std::string input;         // std-config calls: inputSize bytes; Login: the reply record
+    std::string output;        // std-config calls: outputSize bytes of the output as handed in
+    std::string outputRecord;  // CamNet_StdXmlConfig: the XmlConfigOutput, byte for byte
+    std::string status;        // CamNet_StdXmlConfig, std-config calls: the status buffer
     bool bodyIsNull = false;
     CamNet_DataCallback callback = nullptr;
     void *context = nullptr;

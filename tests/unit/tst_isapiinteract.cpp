@@ -6,8 +6,10 @@
 
 #include <QtTest>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <thread>
 
 namespace {
@@ -44,6 +46,86 @@ FakeSdk::XmlReply replyOf(const std::string &response, const std::string &status
     r.response = response;
     r.status = status;
     return r;
+}
+
+// The bytes of a record as the SDK would see them.
+template<typename Record>
+std::string bytesOf(const Record &record)
+{
+    return std::string(reinterpret_cast<const char *>(&record), sizeof(record));
+}
+
+// A record as recorded, with its pointer fields set to null: what remains must
+// equal a cleared record holding only the expected sizes, so a reserved or
+// padding byte left uncleared shows up.
+template<typename Record>
+Record recorded(const std::string &bytes)
+{
+    Record record;
+    std::memcpy(&record, bytes.data(), sizeof(record));
+    return record;
+}
+
+template<typename Record>
+Record cleared()
+{
+    Record record;
+    std::memset(&record, 0, sizeof(record));
+    return record;
+}
+
+std::string inputWithoutPointers(const std::string &bytes)
+{
+    XmlConfigInput input = recorded<XmlConfigInput>(bytes);
+    input.requestLine = nullptr;
+    input.body = nullptr;
+    return bytesOf(input);
+}
+
+std::string outputWithoutPointers(const std::string &bytes)
+{
+    XmlConfigOutput output = recorded<XmlConfigOutput>(bytes);
+    output.response = nullptr;
+    output.status = nullptr;
+    return bytesOf(output);
+}
+
+std::string stdConfigWithoutPointers(const std::string &bytes)
+{
+    StdConfigRecord record = recorded<StdConfigRecord>(bytes);
+    record.condition = nullptr;
+    record.input = nullptr;
+    record.output = nullptr;
+    record.status = nullptr;
+    return bytesOf(record);
+}
+
+std::string expectedOutputRecord()
+{
+    XmlConfigOutput output = cleared<XmlConfigOutput>();
+    output.size = sizeof(XmlConfigOutput);
+    output.responseSize = 1048576;
+    output.statusSize = 16384;
+    return bytesOf(output);
+}
+
+// Leaves freed heap blocks of the status buffer's size full of non-zero
+// bytes, so that a buffer taken from the heap without clearing it shows.
+void dirtyTheHeap()
+{
+    for (int i = 0; i < 4; ++i) {
+        std::unique_ptr<char[]> block(new char[16384]);
+        std::memset(block.get(), 0x5a, 16384);
+    }
+}
+
+// How many bytes of a buffer are not zero; 0 for a buffer of the status
+// buffer's size means it was handed over cleared.
+size_t nonZeroBytes(const std::string &bytes)
+{
+    return bytes.size() == 16384
+               ? size_t(std::count_if(bytes.begin(), bytes.end(), [](char c) { return c != 0; }))
+               : size_t(-1);
 }
 
 std::string switchRecord(uint8_t state)
@@ -108,6 +190,7 @@ void TestIsapiInteract::capabilityRead()
         replyOf(TestSupport::readDataFile("fusioncalibrationcap_example.xml").toStdString(),
                 "<ResponseStatus><statusCode>9</statusCode></ResponseStatus>"));
     SettingParamsCap cap;
+    dirtyTheHeap();
     ISAPIInteract::getInstance()->getFusionCalibrationCap(3, cap);
 
     QCOMPARE(entries(cap),
@@ -130,6 +213,16 @@ void TestIsapiInteract::capabilityRead()
     std::memcpy(&input, call.record.data(), sizeof(input));
     QCOMPARE(input.size, uint32_t(sizeof(XmlConfigInput)));
     QCOMPARE(input.requestLineLength, uint32_t(62));
+
+    // Every byte of both records besides the named fields is zero, and the
+    // status buffer arrives cleared.
+    XmlConfigInput expectedInput = cleared<XmlConfigInput>();
+    expectedInput.size = sizeof(XmlConfigInput);
+    expectedInput.requestLineLength = 62;
+    QCOMPARE(inputWithoutPointers(call.record), bytesOf(expectedInput));
+    QCOMPARE(outputWithoutPointers(call.outputRecord), expectedOutputRecord());
+    QVERIFY(recorded<XmlConfigOutput>(call.outputRecord).response);
+    QCOMPARE(nonZeroBytes(call.status), size_t(0));
 }
 
 void TestIsapiInteract::failedCapabilityReadKeepsPriorEntries()
@@ -214,6 +307,7 @@ void TestIsapiInteract::valueWrite()
         replyOf("<FusionCalibration><distanceLevel>1</distanceLevel></FusionCalibration>",
                 "<ResponseStatus><statusCode>1</statusCode></ResponseStatus>"));
     const SettingParams params{4, -3, 12, 64, 64};
+    dirtyTheHeap();
     QCOMPARE(ISAPIInteract::getInstance()->setFusionCalibration(params, 8), 1);
 
     const FakeSdk::Call call = FakeSdk::calls("CamNet_StdXmlConfig").at(0);
@@ -225,6 +319,15 @@ void TestIsapiInteract::valueWrite()
     std::memcpy(&input, call.record.data(), sizeof(input));
     QCOMPARE(input.bodyLength, uint32_t(golden.size()));
     QCOMPARE(input.requestLineLength, uint32_t(49));
+
+    XmlConfigInput expectedInput = cleared<XmlConfigInput>();
+    expectedInput.size = sizeof(XmlConfigInput);
+    expectedInput.requestLineLength = 49;
+    expectedInput.bodyLength = uint32_t(golden.size());
+    QCOMPARE(inputWithoutPointers(call.record), bytesOf(expectedInput));
+    QCOMPARE(outputWithoutPointers(call.outputRecord), expectedOutputRecord());
+    // The reply of a PUT comes back in the status buffer, which starts cleared.
+    QCOMPARE(nonZeroBytes(call.status), size_t(0));
 }
 
 void TestIsapiInteract::failedValueWrite()
@@ -252,6 +355,7 @@ void TestIsapiInteract::fusionSwitchRead()
     QFETCH(int, byte5);
     QFETCH(bool, on);
     FakeSdk::pushStdOutput(switchRecord(uint8_t(byte5)));
+    dirtyTheHeap();
     QCOMPARE(ISAPIInteract::getInstance()->getFusionSwitch(4), on);
 
     const FakeSdk::Call call = FakeSdk::calls("CamNet_GetStdConfig").at(0);
@@ -265,10 +369,21 @@ void TestIsapiInteract::fusionSwitchRead()
     QCOMPARE(record.inputSize, uint32_t(0));
     QCOMPARE(record.outputSize, uint32_t(732));
     QCOMPARE(record.statusSize, uint32_t(16384));
+
+    // The output is a cleared 732-byte switch record that names its own size.
+    QVERIFY(record.output);
+    QCOMPARE(call.output, switchRecord(0));
+    QCOMPARE(nonZeroBytes(call.status), size_t(0));
+    StdConfigRecord expected = cleared<StdConfigRecord>();
+    expected.conditionSize = 4;
+    expected.outputSize = 732;
+    expected.statusSize = 16384;
+    QCOMPARE(stdConfigWithoutPointers(call.record), bytesOf(expected));
 }
 
 void TestIsapiInteract::fusionSwitchWrite()
 {
+    dirtyTheHeap();
     QCOMPARE(ISAPIInteract::getInstance()->setFusionSwitch(2, 6), 0);
     const FakeSdk::Call call = FakeSdk::calls("CamNet_SetStdConfig").at(0);
     QCOMPARE(call.args, (std::vector<int64_t>{6, 6769}));
@@ -281,6 +396,12 @@ void TestIsapiInteract::fusionSwitchWrite()
     QVERIFY(!record.output);
     QCOMPARE(record.outputSize, uint32_t(0));
     QCOMPARE(record.statusSize, uint32_t(16384));
+    QCOMPARE(nonZeroBytes(call.status), size_t(0));
+    StdConfigRecord expectedRecord = cleared<StdConfigRecord>();
+    expectedRecord.conditionSize = 4;
+    expectedRecord.inputSize = 732;
+    expectedRecord.statusSize = 16384;
+    QCOMPARE(stdConfigWithoutPointers(call.record), bytesOf(expectedRecord));
 
     FakeSdk::pushFailure("CamNet_SetStdConfig", CAMNET_ERR_NOT_SUPPORTED);
     QCOMPARE(ISAPIInteract::getInstance()->setFusionSwitch(1, 6), -1);
