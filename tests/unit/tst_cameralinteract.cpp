@@ -3,6 +3,7 @@
 #include "cameralinteract.h"
 #include "camnetsdkfake.h"
 
+#include <QTextCodec>
 #include <QtTest>
 
 #include <cstring>
@@ -82,6 +83,29 @@ void TestCameralInteract::loginSendsSettingsThenTheRecord()
     QVERIFY(allZero(r, 202, 400));
     // The device-info reply is handed over cleared.
     QCOMPARE(calls[2].input, std::string(344, '\0'));
+
+    // The texts reach the SDK in the local 8-bit encoding, whatever it is:
+    // one byte per letter under Latin-1, two under UTF-8.
+    QTextCodec *original = QTextCodec::codecForLocale();
+    const QString user = QString::fromUtf8("J\xC3\xBCrgen");
+    const QString password = QString::fromUtf8("s\xC3\xBC\xC3\x9F");
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("ISO-8859-1"));
+    const int latin1Code = link->login(QStringLiteral("127.0.0.1"), 8000, user, password);
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
+    const int utf8Code = link->login(QStringLiteral("127.0.0.1"), 8000, user, password);
+    QTextCodec::setCodecForLocale(original);
+    QCOMPARE(latin1Code, 0);
+    QCOMPARE(utf8Code, 0);
+    const auto logins = FakeSdk::calls("CamNet_Login");
+    QCOMPARE(logins.size(), size_t(3));
+    const std::string &latin1 = logins[1].record;
+    QCOMPARE(latin1.substr(132, 7), std::string("J\xFCrgen\0", 7));
+    QVERIFY(allZero(latin1, 138, 196));
+    QCOMPARE(latin1.substr(196, 4), std::string("s\xFC\xDF\0", 4));
+    QVERIFY(allZero(latin1, 199, 400));
+    const std::string &utf8 = logins[2].record;
+    QCOMPARE(utf8.substr(132, 8), std::string("J\xC3\xBCrgen\0", 8));
+    QCOMPARE(utf8.substr(196, 6), std::string("s\xC3\xBC\xC3\x9F\0", 6));
 }
 
 void TestCameralInteract::loginCutsLongTextsAndPort()
@@ -110,6 +134,12 @@ void TestCameralInteract::failedLoginReturnsTheSdkCode()
              int(CAMNET_ERR_AUTHENTICATION_FAILED));
     QVERIFY(link->loginId() < 0);
     QCOMPARE(FakeSdk::callNames().back(), std::string("CamNet_GetLastError"));
+    // The identifier keeps whatever negative value the SDK returned.
+    FakeSdk::push("CamNet_Login", FakeSdk::Result{-7, CAMNET_ERR_TIMED_OUT, {}, {}});
+    QCOMPARE(link->login(QStringLiteral("127.0.0.1"), 8000, QStringLiteral("admin"),
+                         QStringLiteral("wrong")),
+             int(CAMNET_ERR_TIMED_OUT));
+    QCOMPARE(link->loginId(), -7);
     // Not logged in, so nothing is started or stopped.
     QVERIFY(!link->realPlay(WId(1), 1));
     link->logout();
