@@ -10,9 +10,16 @@
 
 #include <QCheckBox>
 #include <QDialog>
+#include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QSpinBox>
+#include <QWindow>
 #include <QtTest>
+
+#include <cstdlib>
+#include <cstring>
 
 using TestSupport::ModalAnswerer;
 
@@ -48,6 +55,28 @@ std::string switchRecord(char state)
     return bytes;
 }
 
+// Everything the panel shows of its five boxes: value, range, enabled state.
+QList<QVariantList> panelBoxes(SettingWidget *panel)
+{
+    QList<QVariantList> boxes;
+    for (const char *name : {"distanceSpinBox", "horShiftSpinBox", "verShiftSpinBox",
+                             "horScalingSpinBox", "verScalingSpinBox"}) {
+        auto *box = panel->findChild<QSpinBox *>(name);
+        boxes << QVariantList{box->value(), box->minimum(), box->maximum(), box->isEnabled()};
+    }
+    return boxes;
+}
+
+// The horizontal bias in a written calibration document.
+int biasHorizontal(const std::string &body)
+{
+    const size_t bias = body.find("<Bias>");
+    const size_t open = body.find("<horizontal>", bias);
+    if (bias == std::string::npos || open == std::string::npos)
+        return -1;
+    return std::atoi(body.c_str() + open + std::strlen("<horizontal>"));
+}
+
 } // namespace
 
 class TestConnectFlow : public QObject
@@ -63,6 +92,7 @@ private slots:
     void failedPreviewsAreReportedInChannelOrder();
     void fusionOnAtConnectIsWrittenBack();
     void fusionOffAtConnectWritesNothing();
+    void untickingLeavesThePanelTickingPlacesIt();
     void disconnectUnticksWithoutReachingTheCamera();
     void closeDisconnectsOnlyWhenConnected();
     void shortcutsReachTheCameraAsDocuments();
@@ -180,8 +210,33 @@ void TestConnectFlow::failedPreviewsAreReportedInChannelOrder()
 
 void TestConnectFlow::fusionOnAtConnectIsWrittenBack()
 {
+    FakeSdk::reset();
     FakeSdk::pushStdOutput(switchRecord(1));
     connectOk(*window);
+    // The camera sees the connect in this order: login, channel 1's and
+    // channel 2's previews, the switch read and, as it is on, written back,
+    // and only then the panel's two reads.
+    QCOMPARE(FakeSdk::callNames(),
+             (std::vector<std::string>{"CamNet_SetConnectTime", "CamNet_SetReconnect",
+                                       "CamNet_Login", "CamNet_RealPlay", "CamNet_RealPlay",
+                                       "CamNet_GetStdConfig", "CamNet_SetStdConfig",
+                                       "CamNet_StdXmlConfig", "CamNet_StdXmlConfig"}));
+    const auto reads = FakeSdk::calls("CamNet_StdXmlConfig");
+    QCOMPARE(reads.at(0).requestLine,
+             std::string("GET /ISAPI/Thermal/channels/2/fusionCalibration/capabilities\r\n"));
+    QCOMPARE(reads.at(1).requestLine,
+             std::string("GET /ISAPI/Thermal/channels/2/fusionCalibration\r\n"));
+    // Channel n is drawn into frame n.
+    const auto plays = FakeSdk::calls("CamNet_RealPlay");
+    for (int n = 1; n <= 2; ++n) {
+        PreviewRequest request;
+        std::memcpy(&request, plays.at(size_t(n - 1)).record.data(), sizeof(request));
+        QCOMPARE(request.channel, int32_t(n));
+        auto *frame = window->findChild<QFrame *>(QStringLiteral("previewFrame%1").arg(n));
+        QVERIFY(frame);
+        QCOMPARE(WId(request.window), frame->winId());
+    }
+
     auto *box = window->findChild<QCheckBox *>("fusionONCheckBox");
     QVERIFY(box->isChecked());
     QVERIFY(box->isEnabled());
@@ -203,6 +258,44 @@ void TestConnectFlow::fusionOffAtConnectWritesNothing()
     QVERIFY(!box->isChecked());
     QVERIFY(box->isEnabled());
     QVERIFY(FakeSdk::calls("CamNet_SetStdConfig").empty());
+}
+
+void TestConnectFlow::untickingLeavesThePanelTickingPlacesIt()
+{
+    FakeSdk::pushStdOutput(switchRecord(1));
+    connectOk(*window);
+    auto *box = window->findChild<QCheckBox *>("fusionONCheckBox");
+    auto *panel = window->findChild<SettingWidget *>();
+    QVERIFY(box->isChecked());
+    // Somewhere the window would never put it.
+    const QPoint elsewhere = window->geometry().topRight() + QPoint(60, 40);
+    panel->move(elsewhere);
+    QCoreApplication::processEvents();
+    QCOMPARE(panel->pos(), elsewhere);
+    const QList<QVariantList> boxes = panelBoxes(panel);
+    const size_t callsBefore = FakeSdk::calls().size();
+
+    QTest::mouseClick(box, Qt::LeftButton);
+    QVERIFY(!box->isChecked());
+    QCoreApplication::processEvents();
+    // One switch-off write on the open login, nothing else; the panel stays
+    // where it is, as it is.
+    const auto after = FakeSdk::calls();
+    QCOMPARE(after.size(), callsBefore + 1);
+    QCOMPARE(after.back().function, std::string("CamNet_SetStdConfig"));
+    QCOMPARE(after.back().args,
+             (std::vector<int64_t>{CameralInteract::instance()->loginId(), 6769}));
+    QCOMPARE(int(after.back().input.at(5)), 2);
+    QCOMPARE(panel->pos(), elsewhere);
+    QVERIFY(panel->isVisible());
+    QVERIFY(panel->isEnabled());
+    QCOMPARE(panelBoxes(panel), boxes);
+
+    // Ticking it again writes 1 and brings the panel back beside the window.
+    QTest::mouseClick(box, Qt::LeftButton);
+    QVERIFY(box->isChecked());
+    QCOMPARE(int(FakeSdk::calls().back().input.at(5)), 1);
+    QCOMPARE(panel->pos(), window->geometry().topRight() + QPoint(15, 0));
 }
 
 void TestConnectFlow::disconnectUnticksWithoutReachingTheCamera()
@@ -269,6 +362,28 @@ void TestConnectFlow::shortcutsReachTheCameraAsDocuments()
     QVERIFY(FakeSdk::calls("CamNet_StdXmlConfig")
                 .back()
                 .body.find("<distanceLevel>5</distanceLevel>") != std::string::npos);
+
+    // A held key: the first press, then the repeats the keyboard sends while
+    // it stays down, each a release and a press marked as auto-repeated.
+    // Every press steps the bias by one and writes it at once.
+    auto *horShift = window->findChild<SettingWidget *>()->findChild<QSpinBox *>("horShiftSpinBox");
+    const int start = horShift->value();
+    for (int i = 1; i <= 4; ++i) {
+        const bool repeat = i > 1;
+        if (repeat) {
+            QKeyEvent release(QEvent::KeyRelease, Qt::Key_Right, Qt::NoModifier, QString(), true);
+            QApplication::sendEvent(window, &release);
+        }
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Right, Qt::NoModifier, QString(), repeat);
+        QApplication::sendEvent(window, &press);
+        QCOMPARE(horShift->value(), start + i);
+        const auto writes = FakeSdk::calls("CamNet_StdXmlConfig");
+        QCOMPARE(writes.size(), before + 2 + size_t(i));
+        QCOMPARE(biasHorizontal(writes.back().body), start + i);
+    }
+    QKeyEvent release(QEvent::KeyRelease, Qt::Key_Right, Qt::NoModifier);
+    QApplication::sendEvent(window, &release);
+    QCOMPARE(FakeSdk::calls("CamNet_StdXmlConfig").size(), before + 6);
 }
 
 void TestConnectFlow::panelFollowsMovesNotResizes()
@@ -277,9 +392,12 @@ void TestConnectFlow::panelFollowsMovesNotResizes()
     window->move(40, 50);
     QTRY_COMPARE(panel->pos(), window->geometry().topRight() + QPoint(15, 0));
     const QPoint placed = panel->pos();
-    window->resize(window->width() + 100, window->height());
-    QTRY_COMPARE(window->width() > 0, true);
-    QTest::qWait(50);
+    const int wider = window->width() + 100;
+    window->resize(wider, window->height());
+    // Once the window system reports the new size, everything it reports
+    // about this resize, a move included, has been handled.
+    QTRY_COMPARE(window->windowHandle()->geometry().width(), wider);
+    QCOMPARE(window->width(), wider);
     QCOMPARE(panel->pos(), placed);
 }
 
