@@ -354,18 +354,36 @@ class PersistenceTest(unittest.TestCase):
             for attempt in range(6):
                 sim = Camsim("--state", path)
                 client = DigestClient(sim.port)
-                # The kill lands while writes are in flight, at a different moment each time.
-                killer = threading.Timer(0.05 + 0.023 * attempt, sim.proc.kill)
+                # The file exists once the first write has been answered; only
+                # then is the kill armed. It lands while later writes are in
+                # flight, after a different number of answered ones each time.
+                status, _, _ = client.request("PUT", CAL, calibration_xml(1, 64, 64, 100, 100))
+                self.assertEqual(status, 200)
+                count = 1 + 3 * attempt
+                answered = threading.Semaphore(0)
+
+                def kill_after(proc=sim.proc, answered=answered, count=count):
+                    for _ in range(count):
+                        answered.acquire()
+                    proc.kill()
+                killer = threading.Thread(target=kill_after)
                 killer.start()
-                level = 1
+                level, writes = 1, 0
                 try:
                     while True:
                         level = level % 10 + 1
                         client.request("PUT", CAL, calibration_xml(level, 64, 64, 100, 100))
+                        writes += 1
+                        answered.release()
                 except (ConnectionError, http.client.HTTPException):
                     pass
+                # Should the writes have ended before the kill was due, the
+                # killer must not wait for them.
+                for _ in range(count):
+                    answered.release()
                 killer.join()
-                sim.stop()
+                self.assertGreaterEqual(writes, count)
+                self.assertEqual(sim.stop(), -signal.SIGKILL)
                 client.close()
                 with open(path) as f:
                     self.assertIn(json.load(f)["calibration"]["distanceLevel"], range(1, 11))
@@ -452,6 +470,20 @@ def read_parts(resp, count):
     return parts
 
 
+def frames_once_still(sim, still=0.25, timeout=10.0):
+    """The count of rendered frames once it has held for `still` seconds; None if it never does."""
+    deadline = time.monotonic() + timeout
+    last, since = sim.state()["requests"]["framesRendered"], time.monotonic()
+    while time.monotonic() < deadline:
+        time.sleep(0.05)
+        count = sim.state()["requests"]["framesRendered"]
+        if count != last:
+            last, since = count, time.monotonic()
+        elif time.monotonic() - since >= still:
+            return count
+    return None
+
+
 class StreamTest(CamsimCase):
     args = ("--fps", "50")
 
@@ -472,8 +504,10 @@ class StreamTest(CamsimCase):
         resp = self.open_stream(1)
         read_parts(resp, 2)
         self.client.close()
-        time.sleep(0.3)
-        before = self.sim.state()["requests"]["framesRendered"]
+        # However long the simulator takes to notice the viewer left, it
+        # then stops drawing, and stays stopped.
+        before = frames_once_still(self.sim)
+        self.assertIsNotNone(before, "frames are still drawn after the viewer left")
         time.sleep(0.5)
         self.assertEqual(self.sim.state()["requests"]["framesRendered"], before)
 
@@ -490,13 +524,26 @@ class StreamTest(CamsimCase):
     def test_stall_stops_the_frames(self):
         resp = self.open_stream(2)
         read_parts(resp, 1)
+        # Every part is taken as it comes, so that only the stall, not a full
+        # socket buffer, can stop the frames.
+        received = []
+
+        def read_on():
+            try:
+                while True:
+                    received.extend(read_parts(resp, 1))
+            except (AssertionError, AttributeError, OSError, ValueError,
+                    http.client.HTTPException):
+                pass  # the stream ends with the test
+        threading.Thread(target=read_on, daemon=True).start()
         self.sim.faults("stall-stream=1")
-        time.sleep(0.2)
-        before = self.sim.state()["requests"]["framesRendered"]
+        before = frames_once_still(self.sim)
+        self.assertIsNotNone(before, "frames are still drawn in a stalled stream")
         time.sleep(0.5)
         self.assertLessEqual(self.sim.state()["requests"]["framesRendered"], before + 1)
+        seen = len(received)
         self.sim.faults("stall-stream=0")
-        self.assertEqual(len(read_parts(resp, 2)), 2)
+        self.assertTrue(wait_until(lambda: len(received) >= seen + 2))
 
 
 def wait_until(predicate, timeout=10.0):
