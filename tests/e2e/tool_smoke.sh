@@ -58,16 +58,19 @@ cp "$exe" "$work/"
 cp "$(dirname "$exe")"/libcamnetsdk.so* "$work/"
 tool="$work/$(basename "$exe")"
 
-Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-xvfb_pid=$!
-wait_for 100 test -s "$work/display" || fail "Xvfb did not start"
-export DISPLAY=":$(head -n1 "$work/display")"
+. "$(dirname "$0")/xserver.sh"
+start_xvfb 1920x1080 "$work" || fail "no X server to run the tool on"
 unset QT_QPA_PLATFORM
 
 "$camsim" --port 0 --user admin --password "$password" --fps 10 \
     --state "$work/camsim.json" >"$work/camsim.log" 2>&1 &
 sim_pid=$!
-wait_for 100 grep -q "port" "$work/camsim.log" || fail "camsim did not start"
+sim_listening() {
+    grep -q "port" "$work/camsim.log" && return 0
+    kill -0 "$sim_pid" 2>/dev/null || fail "camsim ended at start"
+    return 1
+}
+wait_for 150 sim_listening || fail "camsim did not start"
 port="$(sed -n 's/^camsim listening on 127\.0\.0\.1 port \([0-9]*\)$/\1/p' "$work/camsim.log")"
 [ -n "$port" ] || fail "no port in camsim's first line"
 

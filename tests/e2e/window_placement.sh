@@ -18,20 +18,16 @@ trap cleanup EXIT
 # config.ini of the build is touched.
 cp "$exe" "$work/"
 cp "$(dirname "$exe")"/*.so* "$work/" 2>/dev/null || true
-Xvfb -displayfd 3 -screen 0 "${sw}x${sh}x24" -nolisten tcp 3>"$work/display" 2>/dev/null &
-xvfb_pid=$!
-for _ in $(seq 100); do
-    [ -s "$work/display" ] && break
-    sleep 0.05
-done
-export DISPLAY=":$(head -n1 "$work/display")"
+. "$(dirname "$0")/xserver.sh"
+start_xvfb "${sw}x${sh}" "$work" || exit 1
 unset QT_QPA_PLATFORM
 
 "$work/$(basename "$exe")" >/dev/null 2>&1 &
 tool_pid=$!
 
+# A sanitized build on a loaded machine takes a while to show its window.
 got=""
-for _ in $(seq 100); do
+for _ in $(seq 300); do
     if info="$(xwininfo -name OverlayTuner 2>/dev/null)"; then
         x="$(awk '/Absolute upper-left X/ {print $4}' <<<"$info")"
         y="$(awk '/Absolute upper-left Y/ {print $4}' <<<"$info")"
@@ -40,6 +36,7 @@ for _ in $(seq 100); do
         got="$x,$y ${w}x$h"
         [ "$got" = "$want" ] && break
     fi
+    kill -0 "$tool_pid" 2>/dev/null || break
     sleep 0.1
 done
 echo "screen ${sw}x$sh: window at $got, expected $want"
