@@ -31,13 +31,14 @@ CamsimProcess::CamsimProcess(const QStringList &extraArguments)
     m_process.start(QStringLiteral(OVERLAYTUNER_CAMSIM),
                     QStringList{"--port", "0", "--user", user, "--password", password} +
                         extraArguments);
-    if (!m_process.waitForStarted(5000))
+    // A loaded machine can take seconds to start the simulator.
+    if (!m_process.waitForStarted(15000))
         return;
     const QRegularExpression listening(
         QStringLiteral("^camsim listening on 127\\.0\\.0\\.1 port (\\d+)"));
     QElapsedTimer timer;
     timer.start();
-    while (timer.elapsed() < 5000 && m_process.state() == QProcess::Running) {
+    while (timer.elapsed() < 15000 && m_process.state() == QProcess::Running) {
         QFile file(log);
         if (file.open(QIODevice::ReadOnly)) {
             const QRegularExpressionMatch m = listening.match(QString::fromUtf8(file.readLine()));

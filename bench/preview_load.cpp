@@ -12,6 +12,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QGuiApplication>
@@ -20,6 +21,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+#include <QWindow>
 
 #include <sys/resource.h>
 
@@ -116,7 +118,17 @@ int main(int argc, char **argv)
     if (placement.move)
         window.move(placement.position);
     window.show();
-    spin(500);
+    // Connect once the window is on the screen, as a user would; the
+    // previews draw into its frames.
+    QElapsedTimer showing;
+    showing.start();
+    while (!window.windowHandle() || !window.windowHandle()->isExposed()) {
+        if (showing.elapsed() > 15000) {
+            std::fprintf(stderr, "preview_load: the main window did not show within 15 s\n");
+            return 1;
+        }
+        spin(20);
+    }
 
     // Answers the connection dialog as a user would; any other box that
     // opens (a failed preview) is noted and closed.
