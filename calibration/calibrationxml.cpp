@@ -71,38 +71,7 @@ xmlNodePtr rootNamed(xmlDocPtr doc, const char *rootName)
     return root;
 }
 
-// Runs findElement and, on success, read; then steps the cursor past the find.
-template<typename Read>
-void readNext(xmlNodePtr &cursor, const char *name, Read read)
-{
-    if (!cursor || !findElement(cursor, name))
-        return;
-    read(cursor);
-    cursor = cursor->next;
-}
-
-xmlNodePtr addValueChild(xmlNodePtr parent, const char *name, int32_t value)
-{
-    return xmlNewTextChild(parent, nullptr, xc(name), xc(intToText(value).constData()));
-}
-
-xmlNodePtr newPair(const char *name, int32_t horizontal, int32_t vertical)
-{
-    xmlNodePtr node = xmlNewNode(nullptr, xc(name));
-    if (!node)
-        return nullptr;
-    addValueChild(node, "horizontal", horizontal);
-    addValueChild(node, "vertical", vertical);
-    return node;
-}
-
-} // namespace
-
-QByteArray intToText(int32_t value)
-{
-    return QByteArray::number(value);
-}
-
+// From cursor on, the first element sibling called name; moves the cursor there.
 bool findElement(xmlNodePtr &cursor, const char *name)
 {
     for (xmlNodePtr node = cursor; node; node = node->next) {
@@ -159,6 +128,38 @@ void readCapEntry(xmlNodePtr element, CapEntry &entry)
             bits = uint32_t(0) - bits;
         std::memcpy(fields[i], &bits, sizeof(bits));
     }
+}
+
+// Runs findElement and, on success, read; then steps the cursor past the find.
+template<typename Read>
+void readNext(xmlNodePtr &cursor, const char *name, Read read)
+{
+    if (!cursor || !findElement(cursor, name))
+        return;
+    read(cursor);
+    cursor = cursor->next;
+}
+
+xmlNodePtr addValueChild(xmlNodePtr parent, const char *name, int32_t value)
+{
+    return xmlNewTextChild(parent, nullptr, xc(name), xc(intToText(value).constData()));
+}
+
+xmlNodePtr newPair(const char *name, int32_t horizontal, int32_t vertical)
+{
+    xmlNodePtr node = xmlNewNode(nullptr, xc(name));
+    if (!node)
+        return nullptr;
+    addValueChild(node, "horizontal", horizontal);
+    addValueChild(node, "vertical", vertical);
+    return node;
+}
+
+} // namespace
+
+QByteArray intToText(int32_t value)
+{
+    return QByteArray::number(value);
 }
 
 QByteArray buildFusionCalibrationXml(const CalibrationDoc &doc, const QByteArray &version,

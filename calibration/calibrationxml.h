@@ -7,8 +7,6 @@
 #include <QByteArray>
 #include <QVariant>
 
-#include <libxml/tree.h>
-
 #include <cstdint>
 
 // The values in the order of the setting panel's rows.
@@ -79,11 +77,6 @@ QByteArray buildFusionCalibrationXml(const CalibrationDoc &doc, const QByteArray
 void parseFusionCalibrationXml(CalibrationDoc &doc, const QByteArray &text);
 void parseFusionCalibrationCapXml(CapabilityDoc &doc, const QByteArray &text);
 void parseResponseStatusXml(StatusDoc &doc, const QByteArray &text);
-
-// From cursor on, the first element sibling called name; moves the cursor there.
-bool findElement(xmlNodePtr &cursor, const char *name);
-int32_t readElementInt(xmlNodePtr element);
-void readCapEntry(xmlNodePtr element, CapEntry &entry);
 QByteArray intToText(int32_t value);
 
 #endif // CALIBRATIONXML_H
