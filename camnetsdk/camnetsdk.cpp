@@ -2,6 +2,7 @@
 // the mapping of each call onto HTTP requests of its login's session.
 #include "camnetsdk.h"
 
+#include "curlerror.h"
 #include "deviceinfo.h"
 #include "hostaddress.h"
 #include "httpclient.h"
@@ -46,19 +47,6 @@ int32_t succeed(int32_t result)
 {
     lastError = CAMNET_ERR_NONE;
     return result;
-}
-
-int32_t statusError(long status)
-{
-    if (status == 401 || status == 403)
-        return CAMNET_ERR_AUTHENTICATION_FAILED;
-    if (status == 404 || status == 405 || status == 501)
-        return CAMNET_ERR_NOT_SUPPORTED;
-    if (status >= 400)
-        return CAMNET_ERR_DEVICE_REFUSED;
-    if (status < 200 || status >= 300)
-        return CAMNET_ERR_PROTOCOL;
-    return CAMNET_ERR_NONE;
 }
 
 // Text of a fixed-size record field that may lack its terminating zero.
@@ -116,7 +104,7 @@ int32_t stdConfig(int32_t loginId, uint32_t command, StdConfigRecord *record)
         session->perform("POST", path, &body, "application/octet-stream", cap, deadline);
     if (reply.error)
         return fail(reply.error, 0);
-    if (const int32_t error = statusError(reply.status)) {
+    if (const int32_t error = camNetErrorOfStatus(reply.status, CAMNET_ERR_NOT_SUPPORTED)) {
         writeInto(record->status, record->statusSize, reply.body);
         return fail(error, 0);
     }
@@ -186,8 +174,9 @@ int32_t CamNet_Login(const LoginRequest *request, DeviceInfoReply *reply)
         session->perform("GET", "/camnet/device", nullptr, nullptr, loginReplyCap, deadline);
     if (result.error)
         return fail(result.error, -1);
-    if (const int32_t error = statusError(result.status))
-        return fail(error == CAMNET_ERR_NOT_SUPPORTED ? CAMNET_ERR_PROTOCOL : error, -1);
+    // A camera without the login check's resource speaks another protocol.
+    if (const int32_t error = camNetErrorOfStatus(result.status, CAMNET_ERR_PROTOCOL))
+        return fail(error, -1);
     DeviceInfoReply info;
     if (result.truncated || !readDeviceInfo(result.body, &info))
         return fail(CAMNET_ERR_PROTOCOL, -1);
@@ -298,7 +287,7 @@ int32_t CamNet_StdXmlConfig(int32_t loginId, const XmlConfigInput *input, XmlCon
                          "application/xml", cap, deadline);
     if (reply.error)
         return fail(reply.error, 0);
-    if (const int32_t error = statusError(reply.status)) {
+    if (const int32_t error = camNetErrorOfStatus(reply.status, CAMNET_ERR_NOT_SUPPORTED)) {
         output->statusSize = writeInto(output->status, statusCapacity, reply.body);
         return fail(error, 0);
     }

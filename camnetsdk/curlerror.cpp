@@ -22,3 +22,16 @@ int32_t camNetErrorOf(CURLcode code)
         return CAMNET_ERR_PROTOCOL;
     }
 }
+
+int32_t camNetErrorOfStatus(long status, int32_t missing)
+{
+    if (status == 401 || status == 403)
+        return CAMNET_ERR_AUTHENTICATION_FAILED;
+    if (status == 404 || status == 405 || status == 501)
+        return missing;
+    if (status >= 400)
+        return CAMNET_ERR_DEVICE_REFUSED;
+    if (status < 200 || status >= 300)
+        return CAMNET_ERR_PROTOCOL;
+    return CAMNET_ERR_NONE;
+}

@@ -79,11 +79,7 @@ int32_t StreamProbe::run(HttpClient::Deadline deadline)
     // A write error is the probe cutting an error reply short on purpose.
     if (code != CURLE_OK && code != CURLE_WRITE_ERROR)
         return camNetErrorOf(code);
-    if (m_status == 401 || m_status == 403)
-        return CAMNET_ERR_AUTHENTICATION_FAILED;
-    if (m_status == 404)
-        return CAMNET_ERR_CHANNEL_UNAVAILABLE;
-    if (m_status >= 400)
-        return CAMNET_ERR_DEVICE_REFUSED;
-    return CAMNET_ERR_PROTOCOL;
+    // A success never gets here: its headers end the probe.
+    const int32_t error = camNetErrorOfStatus(m_status, CAMNET_ERR_CHANNEL_UNAVAILABLE);
+    return error ? error : CAMNET_ERR_PROTOCOL;
 }
