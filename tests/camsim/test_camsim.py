@@ -200,6 +200,22 @@ class DigestTest(CamsimCase):
             self.assertEqual(status, 401)
             self.assertNotRegex(header.lower(), r'stale="?true')
 
+    def test_replayed_count_is_stale_and_every_challenge_is_new(self):
+        # Two clients challenged in the same instant hold nonces of their own,
+        # so neither's count can collide with the other's.
+        other = DigestClient(self.sim.port)
+        self.assertEqual(self.client.request("GET", CAL)[0], 200)
+        self.assertEqual(other.request("GET", CAL)[0], 200)
+        self.assertNotEqual(self.client.challenge["nonce"], other.challenge["nonce"])
+        other.close()
+        # The right answer on a count already taken is stale, not wrong.
+        self.client.nc -= 1
+        status, _, header = self.client.request("GET", CAL, retry=False)
+        self.assertEqual(status, 401)
+        self.assertRegex(header.lower(), r'stale="?true')
+        self.assertEqual(self.client.request("GET", CAL)[0], 200)
+        self.assertEqual(self.sim.state()["requests"].get("badCredentials", 0), 0)
+
     def test_expired_nonce_is_stale_and_a_fresh_one_works(self):
         self.assertEqual(self.client.request("GET", CAL)[0], 200)
         time.sleep(2.2)
