@@ -84,35 +84,10 @@ CamNet_PreviewStats statsOf(int32_t handle)
     return stats;
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+// As the tool's main() shows its window; false when it never shows.
+bool showAsTheToolDoes(OverlayTuner &window)
 {
-    int seconds = 10;
-    if (argc > 1) {
-        seconds = std::atoi(argv[1]);
-        if (seconds < 1 || seconds > 3600) {
-            std::fprintf(stderr, "usage: preview_load [SECONDS]   (default 10)\n");
-            return 2;
-        }
-    }
-    if (qEnvironmentVariableIsEmpty("DISPLAY")) {
-        std::fprintf(stderr, "preview_load: needs an X display; run it under xvfb-run -a -s "
-                             "\"-screen 0 1920x1080x24\"\n");
-        return 1;
-    }
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    QApplication app(argc, argv);
-
-    CamsimProcess sim;
-    if (!sim.port()) {
-        std::fprintf(stderr, "preview_load: the simulator did not start\n");
-        return 1;
-    }
-
-    // As the tool's main() shows its window.
     const QRect work = QGuiApplication::primaryScreen()->availableGeometry();
-    OverlayTuner window;
     const WindowPlacement placement = placeOnWorkArea(work.width(), work.height());
     window.setMinimumSize(placement.minimumSize);
     if (placement.move)
@@ -123,15 +98,17 @@ int main(int argc, char **argv)
     QElapsedTimer showing;
     showing.start();
     while (!window.windowHandle() || !window.windowHandle()->isExposed()) {
-        if (showing.elapsed() > 15000) {
-            std::fprintf(stderr, "preview_load: the main window did not show within 15 s\n");
-            return 1;
-        }
+        if (showing.elapsed() > 15000)
+            return false;
         spin(20);
     }
+    return true;
+}
 
-    // Answers the connection dialog as a user would; any other box that
-    // opens (a failed preview) is noted and closed.
+// Answers the connection dialog as a user would; any other box that opens
+// (a failed preview) is noted and closed. Returns what those boxes said.
+QStringList connectThroughDialog(OverlayTuner &window, quint16 port)
+{
     QStringList complaints;
     QTimer answerer;
     QObject::connect(&answerer, &QTimer::timeout, [&] {
@@ -140,11 +117,11 @@ int main(int argc, char **argv)
             dialog->findChild<QLineEdit *>(QStringLiteral("ipAddrLineEdt"))
                 ->setText(QStringLiteral("127.0.0.1"));
             dialog->findChild<QLineEdit *>(QStringLiteral("portLineEdt"))
-                ->setText(QString::number(sim.port()));
+                ->setText(QString::number(port));
             dialog->findChild<QLineEdit *>(QStringLiteral("userNameLineEdt"))
-                ->setText(CamsimProcess::user);
+                ->setText(TestSupport::camsimUser);
             dialog->findChild<QLineEdit *>(QStringLiteral("passwdLineEdt"))
-                ->setText(CamsimProcess::password);
+                ->setText(TestSupport::camsimPassword);
             dialog->findChild<QPushButton *>(QStringLiteral("connectBtn"))->click();
         } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
             complaints << box->text();
@@ -153,18 +130,13 @@ int main(int argc, char **argv)
     });
     answerer.start(50);
     window.findChild<QAction *>(QStringLiteral("actionConnect"))->trigger();
-    answerer.stop();
-    for (const QString &complaint : complaints)
-        std::fprintf(stderr, "preview_load: the tool said: %s\n", qPrintable(complaint));
+    return complaints;
+}
 
-    const std::vector<int32_t> previews = runningPreviews();
-    if (previews.size() != 2) {
-        std::fprintf(stderr, "preview_load: %zu previews run instead of 2\n", previews.size());
-        window.close();
-        return 1;
-    }
-    spin(warmUpMs);
-
+// Idles in the event loop for the given time, then prints what both
+// previews and this process did meanwhile.
+void measure(const OverlayTuner &window, const std::vector<int32_t> &previews, int seconds)
+{
     const CamNet_PreviewStats before[2] = {statsOf(previews[0]), statsOf(previews[1])};
     const double cpuBefore = cpuSeconds();
     const auto start = std::chrono::steady_clock::now();
@@ -186,9 +158,51 @@ int main(int argc, char **argv)
                     (after[i].framesReceived - before[i].framesReceived) / elapsed, drawn[i],
                     after[i].reconnects - before[i].reconnects, elapsed);
     }
-    window.close();
     std::printf("goal: 25 and 25 fps, cpu at most 10%%, rss at most 150 MiB\n");
     std::printf("fps ch1 %.1f ch2 %.1f cpu %.1f%% rss %.1f MiB\n", drawn[0], drawn[1], cpu, rss);
     std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    int seconds = 10;
+    if (argc > 1) {
+        seconds = std::atoi(argv[1]);
+        if (seconds < 1 || seconds > 3600) {
+            std::fprintf(stderr, "usage: preview_load [SECONDS]   (default 10)\n");
+            return 2;
+        }
+    }
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+        std::fprintf(stderr, "preview_load: needs an X display; run it under xvfb-run -a -s "
+                             "\"-screen 0 1920x1080x24\"\n");
+        return 1;
+    }
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    QApplication app(argc, argv);
+
+    TestSupport::Camsim sim;
+    if (!sim.port()) {
+        std::fprintf(stderr, "preview_load: the simulator did not start\n");
+        return 1;
+    }
+    OverlayTuner window;
+    if (!showAsTheToolDoes(window)) {
+        std::fprintf(stderr, "preview_load: the main window did not show within 15 s\n");
+        return 1;
+    }
+    for (const QString &complaint : connectThroughDialog(window, sim.port()))
+        std::fprintf(stderr, "preview_load: the tool said: %s\n", qPrintable(complaint));
+    const std::vector<int32_t> previews = runningPreviews();
+    if (previews.size() != 2) {
+        std::fprintf(stderr, "preview_load: %zu previews run instead of 2\n", previews.size());
+        window.close();
+        return 1;
+    }
+    spin(warmUpMs);
+    measure(window, previews, seconds);
+    window.close();
     return 0;
 }

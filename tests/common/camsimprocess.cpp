@@ -1,12 +1,16 @@
 #include "camsimprocess.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
 #include <QJsonDocument>
 #include <QRegularExpression>
-#include <QtGlobal>
+#include <QThread>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -15,6 +19,19 @@ namespace TestSupport {
 
 const char *const camsimUser = "admin";
 const char *const camsimPassword = "s3cret";
+
+namespace {
+
+// A sanitized simulator on a loaded machine can take seconds to start.
+constexpr int startMs = 15000;
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
 
 QByteArray plainHttp(quint16 port, const QByteArray &method, const QByteArray &path,
                      const QByteArray &body)
@@ -45,30 +62,72 @@ QByteArray plainHttp(quint16 port, const QByteArray &method, const QByteArray &p
     return split < 0 ? QByteArray() : reply.mid(split + 4);
 }
 
-Camsim::Camsim(const QStringList &extra)
+void Camsim::Process::setupChildProcess()
 {
-#ifdef OVERLAYTUNER_CAMSIM
-    m_process.start(QStringLiteral(OVERLAYTUNER_CAMSIM),
-                    QStringList{"--port", "0", "--user", camsimUser, "--password", camsimPassword} +
-                        extra);
-    // A sanitized simulator on a loaded machine can take seconds to start.
-    if (!m_process.waitForStarted(15000))
-        return;
-    const QDeadlineTimer deadline(15000);
-    while (!m_process.canReadLine() && !deadline.hasExpired() &&
-           m_process.state() == QProcess::Running)
-        m_process.waitForReadyRead(100);
-    const QRegularExpressionMatch m =
-        QRegularExpression("127\\.0\\.0\\.1 port (\\d+)").match(m_process.readLine());
-    if (m.hasMatch())
-        m_port = quint16(m.captured(1).toUInt());
-#else
-    Q_UNUSED(extra);
-#endif
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
 }
+
+Camsim::Camsim(const Options &options) : m_options(options)
+{
+    start();
+}
+
+Camsim::Camsim(const QStringList &extra) : Camsim(Options{0, QString(), 0, extra}) {}
 
 Camsim::~Camsim()
 {
+    stop();
+}
+
+bool Camsim::start()
+{
+    m_port = 0;
+    if (!m_dir.isValid())
+        return false;
+    const QString logPath = m_dir.filePath(QStringLiteral("camsim.log"));
+    // Appended to, so that a restarted simulator's log follows the one before.
+    m_process.setStandardOutputFile(logPath, QIODevice::Append);
+    m_process.setStandardErrorFile(m_dir.filePath(QStringLiteral("camsim.err")), QIODevice::Append);
+    QStringList arguments{"--port",     QString::number(m_options.port),
+                          "--user",     camsimUser,
+                          "--password", camsimPassword};
+    if (!m_options.stateFile.isEmpty())
+        arguments << "--state" << m_options.stateFile;
+    if (m_options.fps > 0)
+        arguments << "--fps" << QString::number(m_options.fps);
+    const qint64 logged = fileBytes(logPath).size();
+    m_process.start(QStringLiteral(OVERLAYTUNER_CAMSIM), arguments + m_options.extra);
+    if (!m_process.waitForStarted(startMs))
+        return false;
+    const QRegularExpression listening(QStringLiteral("camsim listening on \\S+ port (\\d+)"));
+    const QDeadlineTimer deadline(startMs);
+    while (!deadline.hasExpired() && m_process.state() == QProcess::Running) {
+        const QRegularExpressionMatch m =
+            listening.match(QString::fromUtf8(fileBytes(logPath).mid(int(logged))));
+        if (m.hasMatch()) {
+            m_port = quint16(m.captured(1).toUInt());
+            // A restart keeps the port, so that the client finds it again.
+            m_options.port = m_port;
+            return true;
+        }
+        QThread::msleep(10);
+    }
+    qWarning("camsim did not start: %s", fileBytes(m_dir.filePath("camsim.err")).constData());
+    kill();
+    return false;
+}
+
+bool Camsim::restart()
+{
+    stop();
+    return start();
+}
+
+void Camsim::stop()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    freeze(false);
     m_process.terminate();
     if (!m_process.waitForFinished(10000))
         m_process.kill();
@@ -76,12 +135,60 @@ Camsim::~Camsim()
     // What a sanitizer found in the simulator would otherwise go unseen.
     if (m_process.exitStatus() != QProcess::NormalExit || m_process.exitCode() != 0)
         qWarning("camsim ended with status %d: %s", m_process.exitCode(),
-                 m_process.readAllStandardError().constData());
+                 fileBytes(m_dir.filePath("camsim.err")).constData());
+    m_port = 0;
+}
+
+void Camsim::kill()
+{
+    m_process.kill();
+    m_process.waitForFinished(5000);
+    m_port = 0;
+}
+
+bool Camsim::freeze(bool frozen)
+{
+    const qint64 pid = m_process.processId();
+    if (pid <= 0 || ::kill(pid_t(pid), frozen ? SIGSTOP : SIGCONT) != 0)
+        return false;
+    if (!frozen)
+        return true;
+    // The signal takes effect as each thread next runs; wait until all have stopped.
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    const QDeadlineTimer deadline(5000);
+    while (!deadline.hasExpired()) {
+        bool allStopped = true;
+        for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            const QByteArray stat = fileBytes(tasks.filePath(task + "/stat"));
+            const int close = stat.lastIndexOf(')');
+            if (close < 0 || stat.mid(close + 2, 1) != "T")
+                allStopped = false;
+        }
+        if (allStopped)
+            return true;
+        QThread::msleep(10);
+    }
+    return false;
+}
+
+QByteArray Camsim::log() const
+{
+    return fileBytes(m_dir.filePath(QStringLiteral("camsim.log")));
 }
 
 QJsonObject Camsim::state() const
 {
     return QJsonDocument::fromJson(plainHttp(m_port, "GET", "/camsim/state")).object();
+}
+
+QJsonObject Camsim::calibration() const
+{
+    return state().value("calibration").toObject();
+}
+
+bool Camsim::fusion() const
+{
+    return state().value("fusion").toBool();
 }
 
 int Camsim::counter(const QString &name) const

@@ -22,7 +22,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
@@ -31,16 +30,13 @@
 #include <QtTest>
 
 #include <algorithm>
-#include <csignal>
-#include <sys/prctl.h>
-#include <unistd.h>
 
 using TestSupport::ModalAnswerer;
 
 namespace {
 
-const char *const simUser = "admin";
-const char *const simPassword = "e2e-secret";
+const char *const simUser = TestSupport::camsimUser;
+const char *const simPassword = TestSupport::camsimPassword;
 
 // The five values as the simulator reports them.
 const char *const fields[] = {"distanceLevel", "horShift", "verShift", "horScale", "verScale"};
@@ -54,98 +50,14 @@ QByteArray fileBytes(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// A child that ends with the test, even when the test itself crashes.
-class ChildProcess : public QProcess
+// One simulator process as these runs use it: ten frames a second, and a
+// state file that lets a restarted simulator keep the calibration of the one
+// before.
+TestSupport::Camsim::Options simulator(const QString &stateFile,
+                                       const QStringList &extra = QStringList())
 {
-protected:
-    void setupChildProcess() override { ::prctl(PR_SET_PDEATHSIG, SIGKILL); }
-};
-
-// One simulator process; port 0 picks a free one. A state file lets a
-// restarted simulator keep the calibration of the one before.
-class Simulator
-{
-public:
-    Simulator(quint16 port, const QString &stateFile, const QStringList &extra = QStringList())
-    {
-        m_process.setProcessChannelMode(QProcess::SeparateChannels);
-        m_process.start(QStringLiteral(OVERLAYTUNER_CAMSIM),
-                        QStringList{"--port", QString::number(port), "--user", simUser,
-                                    "--password", simPassword, "--fps", "10", "--state",
-                                    stateFile} +
-                            extra);
-        if (!m_process.waitForStarted(5000))
-            return;
-        for (int i = 0; i < 100 && !m_process.canReadLine(); ++i)
-            m_process.waitForReadyRead(100);
-        const QRegularExpressionMatch m =
-            QRegularExpression("127\\.0\\.0\\.1 port (\\d+)").match(m_process.readLine());
-        if (m.hasMatch())
-            m_port = quint16(m.captured(1).toUInt());
-    }
-    ~Simulator() { stop(); }
-
-    quint16 port() const { return m_port; }
-    // What the simulator logged since the last call: one line per request.
-    QByteArray output() { return m_process.readAllStandardOutput(); }
-    QJsonObject state() const
-    {
-        return QJsonDocument::fromJson(TestSupport::plainHttp(m_port, "GET", "/camsim/state"))
-            .object();
-    }
-    QJsonObject calibration() const { return state().value("calibration").toObject(); }
-    bool fusion() const { return state().value("fusion").toBool(); }
-    int counter(const QString &name) const
-    {
-        return state().value("requests").toObject().value(name).toInt();
-    }
-    bool faults(const QByteArray &text) const
-    {
-        return !QJsonDocument::fromJson(
-                    TestSupport::plainHttp(m_port, "PUT", "/camsim/faults", text))
-                    .isNull();
-    }
-    // Frozen (SIGSTOP) or thawed: the port stays open, nothing answers.
-    bool freeze(bool frozen)
-    {
-        const qint64 pid = m_process.processId();
-        ::kill(pid_t(pid), frozen ? SIGSTOP : SIGCONT);
-        if (!frozen)
-            return true;
-        // The signal takes effect as each thread next runs; wait until all have stopped.
-        const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
-        for (int i = 0; i < 200; ++i) {
-            bool allStopped = true;
-            for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-                const QByteArray stat = fileBytes(tasks.filePath(task + "/stat"));
-                const int close = stat.lastIndexOf(')');
-                if (close < 0 || stat.mid(close + 2, 1) != "T")
-                    allStopped = false;
-            }
-            if (allStopped)
-                return true;
-            QThread::msleep(10);
-        }
-        return false;
-    }
-    void kill()
-    {
-        m_process.kill();
-        m_process.waitForFinished(5000);
-    }
-    void stop()
-    {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000))
-            kill();
-    }
-
-private:
-    ChildProcess m_process;
-    quint16 m_port = 0;
-};
+    return TestSupport::Camsim::Options{0, stateFile, 10, extra};
+}
 
 QString configPath()
 {
@@ -222,11 +134,11 @@ ConnectRun connectThroughDialog(OverlayTuner *window)
 
 // Why a connect went wrong: what the dialog offered, the boxes, the requests
 // the simulator saw.
-QString report(const ConnectRun &run, Simulator &sim)
+QString report(const ConnectRun &run, const TestSupport::Camsim &sim)
 {
     return QStringLiteral("simulator on port %1; dialog offered %2; boxes: %3; simulator log:\n%4")
         .arg(sim.port())
-        .arg(run.offered.join(' '), run.boxes.join(" | "), QString::fromUtf8(sim.output()));
+        .arg(run.offered.join(' '), run.boxes.join(" | "), QString::fromUtf8(sim.log()));
 }
 
 QLabel *statusLabel(OverlayTuner *window)
@@ -245,7 +157,7 @@ QSpinBox *box(OverlayTuner *window, int row)
 }
 
 // Checks the state of a clean connect to the simulator on the given port.
-void verifyConnected(OverlayTuner *window, const Simulator &sim)
+void verifyConnected(OverlayTuner *window, const TestSupport::Camsim &sim)
 {
     QCOMPARE(statusLabel(window)->text(), QString("127.0.0.1 Connected"));
     QVERIFY(CameralInteract::instance()->loginId() >= 0);
@@ -472,7 +384,7 @@ OverlayTuner *TestTool::openWindow()
 void TestTool::normalRun()
 {
     writeSimState(statePath("normal.json"), calibrationOf(5, 90, 110, 70, 60), false);
-    Simulator sim(0, statePath("normal.json"));
+    TestSupport::Camsim sim(simulator(statePath("normal.json")));
     QVERIFY(sim.port());
     writeConfig(sim.port(), simPassword);
     OverlayTuner *window = openWindow();
@@ -548,7 +460,7 @@ void TestTool::normalRun()
 void TestTool::previewsShowBothChannels()
 {
     writeSimState(statePath("preview.json"), calibrationOf(5, 90, 110, 70, 60), false);
-    Simulator sim(0, statePath("preview.json"));
+    TestSupport::Camsim sim(simulator(statePath("preview.json")));
     QVERIFY(sim.port());
     writeConfig(sim.port(), simPassword);
     OverlayTuner *window = openWindow();
@@ -592,7 +504,7 @@ void TestTool::previewsShowBothChannels()
 void TestTool::closingWhileConnectedDisconnectsFirst()
 {
     writeSimState(statePath("close.json"), calibrationOf(3, 100, 100, 64, 64), true);
-    Simulator sim(0, statePath("close.json"));
+    TestSupport::Camsim sim(simulator(statePath("close.json")));
     QVERIFY(sim.port());
     writeConfig(sim.port(), simPassword);
     OverlayTuner *window = openWindow();
@@ -613,19 +525,19 @@ void TestTool::killedCameraFailsFastAndComesBack()
 {
     const QString state = statePath("killed.json");
     writeSimState(state, calibrationOf(4, 100, 100, 64, 64), false);
-    auto sim = std::make_unique<Simulator>(0, state);
-    const quint16 port = sim->port();
+    TestSupport::Camsim sim(simulator(state));
+    const quint16 port = sim.port();
     QVERIFY(port);
     writeConfig(port, simPassword);
     OverlayTuner *window = openWindow();
     QVERIFY(window);
     connectThroughDialog(window);
-    verifyConnected(window, *sim);
+    verifyConnected(window, sim);
     QTest::keyClick(window, Qt::Key_Right);
-    const QJsonObject lastGood = sim->calibration();
+    const QJsonObject lastGood = sim.calibration();
     QCOMPARE(lastGood.value("horShift").toInt(), 101);
 
-    sim->kill();
+    sim.kill();
     int ticks = 0;
     qint64 longestGapMs = 0;
     QElapsedTimer sinceTick;
@@ -669,24 +581,23 @@ void TestTool::killedCameraFailsFastAndComesBack()
 
     // A simulator back on the same port with the same state: a new Connect
     // works and reloads what the camera last accepted.
-    sim.reset();
-    sim = std::make_unique<Simulator>(port, state);
-    QCOMPARE(sim->port(), port);
-    QCOMPARE(sim->calibration(), lastGood);
+    QVERIFY(sim.restart());
+    QCOMPARE(sim.port(), port);
+    QCOMPARE(sim.calibration(), lastGood);
     const ConnectRun run = connectThroughDialog(window);
-    QVERIFY2(run.boxes.isEmpty(), qPrintable(report(run, *sim)));
-    verifyConnected(window, *sim);
+    QVERIFY2(run.boxes.isEmpty(), qPrintable(report(run, sim)));
+    verifyConnected(window, sim);
     QTest::keyClick(window, Qt::Key_Up, Qt::ShiftModifier);
-    QCOMPARE(sim->calibration().value("distanceLevel").toInt(),
+    QCOMPARE(sim.calibration().value("distanceLevel").toInt(),
              lastGood.value("distanceLevel").toInt() + 1);
-    QCOMPARE(sim->calibration().value("horShift").toInt(), 101);
+    QCOMPARE(sim.calibration().value("horShift").toInt(), 101);
 }
 
 void TestTool::frozenCameraTimesOutAndComesBack()
 {
     const QString state = statePath("frozen.json");
     writeSimState(state, calibrationOf(4, 100, 100, 64, 64), false);
-    Simulator sim(0, state);
+    TestSupport::Camsim sim(simulator(state));
     QVERIFY(sim.port());
     writeConfig(sim.port(), simPassword);
     OverlayTuner *window = openWindow();
@@ -712,10 +623,10 @@ void TestTool::frozenCameraTimesOutAndComesBack()
     // The request had reached the camera before the tool gave up on it, so
     // the camera carries it out once it runs again; a new Connect then loads
     // what the camera holds, not what the tool last showed.
-    QByteArray log = sim.output();
-    sim.freeze(false);
     const QByteArray written = "PUT /ISAPI/Thermal/channels/2/fusionCalibration -> 200";
-    QTRY_VERIFY_WITH_TIMEOUT((log += sim.output()).contains(written), 10000);
+    QVERIFY(!sim.log().contains(written));
+    QVERIFY(sim.freeze(false));
+    QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains(written), 10000);
     QCOMPARE(sim.calibration(), calibrationOf(4, 100, 101, 64, 64));
     connectThroughDialog(window);
     verifyConnected(window, sim);
@@ -733,7 +644,7 @@ void TestTool::unusableRepliesLeaveTheToolWorking()
     QFETCH(QByteArray, fault);
     const QString state = statePath("unusable.json");
     writeSimState(state, calibrationOf(6, 120, 80, 70, 58), false);
-    Simulator sim(0, state);
+    TestSupport::Camsim sim(simulator(state));
     QVERIFY(sim.port());
     writeConfig(sim.port(), simPassword);
     OverlayTuner *window = openWindow();
@@ -778,7 +689,7 @@ void TestTool::unusableRepliesLeaveTheToolWorking()
 void TestTool::refusedChannelTwo()
 {
     writeSimState(statePath("refused.json"), calibrationOf(2, 100, 100, 64, 64), false);
-    Simulator sim(0, statePath("refused.json"), {"--refuse-stream", "2"});
+    TestSupport::Camsim sim(simulator(statePath("refused.json"), {"--refuse-stream", "2"}));
     QVERIFY(sim.port());
     writeConfig(sim.port(), simPassword);
     OverlayTuner *window = openWindow();
@@ -801,7 +712,7 @@ void TestTool::refusedChannelTwo()
 void TestTool::wrongPassword()
 {
     writeSimState(statePath("password.json"), calibrationOf(2, 100, 100, 64, 64), false);
-    Simulator sim(0, statePath("password.json"));
+    TestSupport::Camsim sim(simulator(statePath("password.json")));
     QVERIFY(sim.port());
     writeConfig(sim.port(), "not-the-password");
     const QByteArray before = fileBytes(configPath());
