@@ -8,12 +8,13 @@
 set -euo pipefail
 exe="$1"; camsim="$2"; closer="$3"; artifacts="$4"
 password="smoke-pass"
+root="$(cd "$(dirname "$0")/../.." && pwd)"
 python="${PYTHON:-python3}"
 
 work="$(mktemp -d)"
 cleanup() {
     [ -n "${tool_pid:-}" ] && kill "$tool_pid" 2>/dev/null || true
-    [ -n "${sim_pid:-}" ] && kill "$sim_pid" 2>/dev/null || true
+    [ -n "${camsim_pid:-}" ] && kill "$camsim_pid" 2>/dev/null || true
     [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null || true
     wait 2>/dev/null || true
     rm -rf "$work"
@@ -35,16 +36,10 @@ wait_for() {
     return 1
 }
 
-# The simulator's own state resource, by plain HTTP from bash.
-sim_state() {
-    exec 5<>"/dev/tcp/127.0.0.1/$port"
-    printf 'GET /camsim/state HTTP/1.0\r\n\r\n' >&5
-    sed '1,/^\r$/d' <&5
-    exec 5<&-
-}
-# One value out of the state: a dotted path such as calibration.horShift.
+# One value out of the simulator's state: a dotted path such as
+# calibration.horShift.
 state_value() {
-    sim_state | "$python" -c '
+    camsim_get /camsim/state | "$python" -c '
 import json, sys
 v = json.load(sys.stdin)
 for k in sys.argv[1].split("."):
@@ -62,17 +57,10 @@ tool="$work/$(basename "$exe")"
 start_xvfb 1920x1080 "$work" || fail "no X server to run the tool on"
 unset QT_QPA_PLATFORM
 
-"$camsim" --port 0 --user admin --password "$password" --fps 10 \
-    --state "$work/camsim.json" >"$work/camsim.log" 2>&1 &
-sim_pid=$!
-sim_listening() {
-    grep -q "port" "$work/camsim.log" && return 0
-    kill -0 "$sim_pid" 2>/dev/null || fail "camsim ended at start"
-    return 1
-}
-wait_for 150 sim_listening || fail "camsim did not start"
-port="$(sed -n 's/^camsim listening on 127\.0\.0\.1 port \([0-9]*\)$/\1/p' "$work/camsim.log")"
-[ -n "$port" ] || fail "no port in camsim's first line"
+. "$root/scripts/camsim.sh"
+start_camsim "$camsim" "$work/camsim.log" --port 0 --user admin --password "$password" \
+    --fps 10 --state "$work/camsim.json" || fail "camsim did not start"
+port="$camsim_port"
 
 # The dialog offers what the file holds: the simulator on loopback.
 printf '[General]\nIP=127.0.0.1\nPORT=%s\nUSERNAME=admin\nPASSWD=%s\nCHANNEL=5\nPIXEL=3\n' \
