@@ -22,6 +22,9 @@ public:
     using Action = std::function<void(QWidget *dialog)>;
     explicit ModalAnswerer(Action action = Action());
     ~ModalAnswerer();
+    // It owns the timer that answers; a copy would stop it twice.
+    ModalAnswerer(const ModalAnswerer &) = delete;
+    ModalAnswerer &operator=(const ModalAnswerer &) = delete;
 
     QStringList titles() const;
     QStringList texts() const;
