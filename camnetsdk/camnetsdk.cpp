@@ -72,21 +72,21 @@ bool fits(const std::string &data, uint32_t capacity, const HttpResult &reply)
     return !reply.truncated && data.size() <= capacity;
 }
 
-std::shared_ptr<LoginSession> sessionFor(int32_t loginId)
+// The open login a call names, or why there is none.
+int32_t findLogin(int32_t loginId, std::shared_ptr<LoginSession> *session)
 {
-    if (loginId < 0)
-        return nullptr;
-    return LoginRegistry::instance().find(loginId);
+    if (!initialised)
+        return CAMNET_ERR_NOT_INITIALISED;
+    *session = loginId < 0 ? nullptr : LoginRegistry::instance().find(loginId);
+    return *session ? CAMNET_ERR_NONE : CAMNET_ERR_UNKNOWN_LOGIN;
 }
 
 int32_t stdConfig(int32_t loginId, uint32_t command, StdConfigRecord *record)
 {
     const HttpClient::Deadline deadline = HttpClient::callDeadline();
-    if (!initialised)
-        return fail(CAMNET_ERR_NOT_INITIALISED, 0);
-    const std::shared_ptr<LoginSession> session = sessionFor(loginId);
-    if (!session)
-        return fail(CAMNET_ERR_UNKNOWN_LOGIN, 0);
+    std::shared_ptr<LoginSession> session;
+    if (const int32_t error = findLogin(loginId, &session))
+        return fail(error, 0);
     if (!record || (record->conditionSize && !record->condition) ||
         (record->inputSize && !record->input) || (record->outputSize && !record->output))
         return fail(CAMNET_ERR_BAD_ARGUMENT, 0);
@@ -197,11 +197,9 @@ int32_t CamNet_RealPlay(int32_t loginId, const PreviewRequest *request,
                         CamNet_DataCallback callback, void *context)
 {
     const HttpClient::Deadline deadline = HttpClient::callDeadline();
-    if (!initialised)
-        return fail(CAMNET_ERR_NOT_INITIALISED, -1);
-    const std::shared_ptr<LoginSession> session = sessionFor(loginId);
-    if (!session)
-        return fail(CAMNET_ERR_UNKNOWN_LOGIN, -1);
+    std::shared_ptr<LoginSession> session;
+    if (const int32_t error = findLogin(loginId, &session))
+        return fail(error, -1);
     if (!request || request->channel < 1)
         return fail(CAMNET_ERR_BAD_ARGUMENT, -1);
     if (!mediaReady)
@@ -260,11 +258,9 @@ int32_t CamNet_Logout(int32_t loginId)
 int32_t CamNet_StdXmlConfig(int32_t loginId, const XmlConfigInput *input, XmlConfigOutput *output)
 {
     const HttpClient::Deadline deadline = HttpClient::callDeadline();
-    if (!initialised)
-        return fail(CAMNET_ERR_NOT_INITIALISED, 0);
-    const std::shared_ptr<LoginSession> session = sessionFor(loginId);
-    if (!session)
-        return fail(CAMNET_ERR_UNKNOWN_LOGIN, 0);
+    std::shared_ptr<LoginSession> session;
+    if (const int32_t error = findLogin(loginId, &session))
+        return fail(error, 0);
     if (!input || !output || input->size != sizeof(XmlConfigInput) ||
         output->size != sizeof(XmlConfigOutput) || (input->bodyLength && !input->body) ||
         (output->responseSize && !output->response) || (output->statusSize && !output->status))

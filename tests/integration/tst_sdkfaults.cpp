@@ -3,6 +3,7 @@
 // credentials, and loopback listeners that never connect, never answer or
 // answer too slowly. Every call must fail with its own error code, in time,
 // without touching memory past the caller's buffers.
+#include "calibrationvalues.h"
 #include "cameralinteract.h"
 #include "camnetsdk.h"
 #include "isapiinteract.h"
@@ -33,9 +34,11 @@ namespace {
 
 using TestSupport::calibrationXml;
 using TestSupport::Camsim;
+using TestSupport::entries;
 using TestSupport::login;
 using TestSupport::stdConfig;
 using TestSupport::switchRecord;
+using TestSupport::valuesOf;
 using TestSupport::XmlCall;
 
 const QByteArray getLine = "GET /ISAPI/Thermal/channels/2/fusionCalibration\r\n";
@@ -97,11 +100,6 @@ int32_t loginResult(quint16 port)
     return login(port);
 }
 
-QVector<int> valuesOf(const SettingParams &p)
-{
-    return {p.distanceLevel, p.horShift, p.verShift, p.horScale, p.verScale};
-}
-
 SettingParams someValues()
 {
     SettingParams p;
@@ -111,15 +109,6 @@ SettingParams someValues()
     p.horScale = 70;
     p.verScale = 60;
     return p;
-}
-
-QVariantList entries(const SettingParamsCap &c)
-{
-    QVariantList out;
-    for (const ParamRange *r :
-         {&c.distanceLevel, &c.horShift, &c.verShift, &c.horScale, &c.verScale})
-        out << r->min << r->max << r->def;
-    return out;
 }
 
 ISAPIInteract *exchange()

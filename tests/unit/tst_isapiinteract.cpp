@@ -1,5 +1,6 @@
 // ISAPIInteract against the recording fake SDK: the request bytes, where the
 // reply is taken from, and what failures leave behind.
+#include "calibrationvalues.h"
 #include "camnetsdkfake.h"
 #include "isapiinteract.h"
 #include "testsupport.h"
@@ -14,23 +15,12 @@
 
 namespace {
 
+using TestSupport::entries;
+using TestSupport::valuesOf;
+
 const std::string capLine = "GET /ISAPI/Thermal/channels/2/fusionCalibration/capabilities\r\n";
 const std::string getLine = "GET /ISAPI/Thermal/channels/2/fusionCalibration\r\n";
 const std::string putLine = "PUT /ISAPI/Thermal/channels/2/fusionCalibration\r\n";
-
-QVariantList entries(const SettingParamsCap &c)
-{
-    QVariantList out;
-    for (const ParamRange *r :
-         {&c.distanceLevel, &c.horShift, &c.verShift, &c.horScale, &c.verScale})
-        out << r->min << r->max << r->def;
-    return out;
-}
-
-QVector<int> valuesOf(const SettingParams &p)
-{
-    return {p.distanceLevel, p.horShift, p.verShift, p.horScale, p.verScale};
-}
 
 QVariantList unsignedList(std::initializer_list<unsigned int> values)
 {
