@@ -210,7 +210,10 @@ enum CamNet_DataType
     CAMNET_DATA_FRAME = 1 /* one whole JPEG frame, as received from the camera */
 };
 
-/* Called from the SDK's thread for each received frame of a preview. */
+/* Called from the SDK's thread for each received frame of a preview. Once
+ * CamNet_StopRealPlay or CamNet_Logout has returned, no call for that preview
+ * begins. A call under way has returned by then too (unless the stop was made
+ * from it), except one that outlasts the 400 ms the stop waits for it. */
 typedef void (*CamNet_DataCallback)(int32_t previewHandle, uint32_t dataType, uint8_t *data,
                                     uint32_t dataSize, void *context);
 

@@ -62,6 +62,20 @@ int takeError(Display *display)
     return code;
 }
 
+// Once its window is gone an id may be handed to another client's window;
+// only one still inside the parent it was made in is ours.
+bool stillChildOf(Display *display, Window window, Window parent)
+{
+    Window root = 0;
+    Window actualParent = 0;
+    Window *children = nullptr;
+    unsigned int count = 0;
+    const Status found = XQueryTree(display, window, &root, &actualParent, &children, &count);
+    if (children)
+        XFree(children);
+    return takeError(display) == Success && found && actualParent == parent;
+}
+
 } // namespace
 
 std::unique_ptr<ChildWindow> ChildWindow::create(unsigned long parent)
@@ -108,7 +122,7 @@ ChildWindow::ChildWindow(Display *display, unsigned long parent, unsigned long c
 ChildWindow::~ChildWindow()
 {
     // A parent destroyed first has taken its children with it.
-    if (!m_parentGone)
+    if (!m_parentGone && stillChildOf(m_display, Window(m_child), Window(m_parent)))
         XDestroyWindow(m_display, Window(m_child));
     XSync(m_display, False);
     disown(m_display);
@@ -155,15 +169,18 @@ ChildWindow::Changes ChildWindow::processEvents()
     return changes;
 }
 
-void ChildWindow::destroyFromElsewhere(const std::string &displayName, unsigned long window)
+void ChildWindow::destroyFromElsewhere(const std::string &displayName, unsigned long parent,
+                                       unsigned long window)
 {
     installErrorHandler();
     Display *display = XOpenDisplay(displayName.c_str());
     if (!display)
         return;
     own(display);
-    XDestroyWindow(display, Window(window));
-    takeError(display);
+    if (stillChildOf(display, Window(window), Window(parent))) {
+        XDestroyWindow(display, Window(window));
+        takeError(display);
+    }
     disown(display);
     XCloseDisplay(display);
 }

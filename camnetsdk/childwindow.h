@@ -3,7 +3,8 @@
 // makes X clip the caller's own painting around the video, and it is kept the
 // size of its parent. Only exposures are selected on it, so that keys and
 // clicks over the video still reach the caller's window. X errors on its
-// connection never end the process.
+// connection never end the process, and it is destroyed through its id only
+// while that id still names a child of the caller's window.
 #ifndef CHILDWINDOW_H
 #define CHILDWINDOW_H
 
@@ -36,7 +37,9 @@ public:
     Changes processEvents();
 
     // For when the connection that made the window is stuck in another thread.
-    static void destroyFromElsewhere(const std::string &displayName, unsigned long window);
+    // Does nothing unless window is still a child of parent.
+    static void destroyFromElsewhere(const std::string &displayName, unsigned long parent,
+                                     unsigned long window);
 
 private:
     ChildWindow(Display *display, unsigned long parent, unsigned long child, int width, int height);

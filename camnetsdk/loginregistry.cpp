@@ -1,5 +1,7 @@
 #include "loginregistry.h"
 
+#include <limits>
+
 LoginRegistry &LoginRegistry::instance()
 {
     static LoginRegistry registry;
@@ -9,14 +11,16 @@ LoginRegistry &LoginRegistry::instance()
 int32_t LoginRegistry::add(std::shared_ptr<LoginSession> session)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    int32_t id = 0;
-    for (const auto &entry : m_sessions) {
-        if (entry.first != id)
-            break;
-        ++id;
-    }
-    if (id >= maxLogins)
+    if (m_sessions.size() >= maxLogins)
         return -1;
+    const auto advance = [](int32_t id) {
+        return id == std::numeric_limits<int32_t>::max() ? 0 : id + 1;
+    };
+    // After a wrap the oldest logins may still be open.
+    while (m_sessions.count(m_next))
+        m_next = advance(m_next);
+    const int32_t id = m_next;
+    m_next = advance(m_next);
     m_sessions.emplace(id, std::move(session));
     return id;
 }

@@ -1,6 +1,7 @@
-// The open logins by identifier. Identifiers are small and non-negative; a
-// freed one is handed out again. Sessions are shared so that a logout while a
-// request of the same login runs on another thread leaves that request intact.
+// The open logins by identifier. Identifiers are non-negative and count up,
+// wrapping only after the whole positive range, so that a stale identifier
+// names no newer login. Sessions are shared so that a logout while a request
+// of the same login runs on another thread leaves that request intact.
 #ifndef LOGINREGISTRY_H
 #define LOGINREGISTRY_H
 
@@ -16,14 +17,15 @@ class LoginRegistry
 public:
     static LoginRegistry &instance();
 
-    // -1 when no identifier is left.
+    // -1 when too many logins are open.
     int32_t add(std::shared_ptr<LoginSession> session);
     std::shared_ptr<LoginSession> find(int32_t id) const;
     bool remove(int32_t id);
 
 private:
-    static constexpr int32_t maxLogins = 512;
+    static constexpr size_t maxLogins = 512;
     mutable std::mutex m_mutex;
+    int32_t m_next = 0;
     std::map<int32_t, std::shared_ptr<LoginSession>> m_sessions;
 };
 

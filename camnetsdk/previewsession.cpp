@@ -272,13 +272,23 @@ void PreviewSession::deliverFrames()
     }
     for (GstBuffer *buffer : frames) {
         GstMapInfo map;
-        if (!m_stopRequested && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
-            m_target.callback(m_target.handle, CAMNET_DATA_FRAME, map.data, uint32_t(map.size),
-                              m_target.context);
+        if (gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+            if (callbackMayBegin())
+                m_target.callback(m_target.handle, CAMNET_DATA_FRAME, map.data, uint32_t(map.size),
+                                  m_target.context);
             gst_buffer_unmap(buffer, &map);
         }
         gst_buffer_unref(buffer);
     }
+}
+
+bool PreviewSession::callbackMayBegin()
+{
+    // Decided under the stop's own lock, with nothing left to do but the
+    // call: a callback is either under way when the stop is requested, and
+    // then waited for within the stop's bound, or it never begins.
+    std::lock_guard<std::mutex> lock(m_stopMutex);
+    return !m_stopRequested;
 }
 
 void PreviewSession::redraw(bool resized)
@@ -308,7 +318,10 @@ void PreviewSession::shutDown()
 
 void PreviewSession::requestStop()
 {
-    m_stopRequested = true;
+    {
+        std::lock_guard<std::mutex> lock(m_stopMutex);
+        m_stopRequested = true;
+    }
     if (m_wakeFd >= 0)
         wake();
 }
@@ -336,14 +349,16 @@ void PreviewSession::finishStop(Clock::time_point deadline)
     // a reference, but the window must not outlive this call.
     m_thread.detach();
     if (m_childId)
-        ChildWindow::destroyFromElsewhere(m_displayName, m_childId);
+        ChildWindow::destroyFromElsewhere(m_displayName, m_target.window, m_childId);
 }
 
 CamNet_PreviewStats PreviewSession::stats() const
 {
     CamNet_PreviewStats stats{};
-    stats.framesReceived = m_framesReceived;
+    // Drawn first: a frame counted as drawn has been counted as received
+    // before, so the two read together never show more drawn than received.
     stats.framesDrawn = m_framesDrawn;
+    stats.framesReceived = m_framesReceived;
     stats.reconnects = m_reconnects;
     return stats;
 }

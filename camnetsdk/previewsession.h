@@ -59,6 +59,7 @@ private:
     void teardownPipeline();
     void handleBusMessages();
     void deliverFrames();
+    bool callbackMayBegin();
     void redraw(bool resized);
     void shutDown();
     void wake();
@@ -80,6 +81,9 @@ private:
     bool m_restartPending = false;
     std::chrono::steady_clock::time_point m_restartDue;
 
+    // A stop sets it under m_stopMutex, and a callback begins only after
+    // finding it clear under the same lock; the loop may read it without.
+    std::mutex m_stopMutex;
     std::atomic<bool> m_stopRequested{false};
     std::atomic<uint32_t> m_framesReceived{0};
     std::atomic<uint32_t> m_framesDrawn{0};
