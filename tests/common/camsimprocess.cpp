@@ -120,7 +120,14 @@ bool Camsim::start()
 bool Camsim::restart()
 {
     stop();
-    return start();
+    // A killed simulator's port may be held a moment longer by the kernel.
+    const QDeadlineTimer deadline(startMs);
+    while (!start()) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(200);
+    }
+    return true;
 }
 
 void Camsim::stop()

@@ -12,10 +12,8 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
-#include <QLibrary>
 #include <QPixmap>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QWidget>
@@ -40,60 +38,6 @@ namespace {
 
 // Generous: a loaded two-core machine decodes two streams and runs the simulator.
 constexpr int slow = 30000;
-
-// One simulator process; it can be killed and started again on its port.
-class Simulator
-{
-public:
-    explicit Simulator(bool startNow = true)
-    {
-        if (startNow)
-            start(0);
-    }
-    ~Simulator() { stop(); }
-
-    bool start(quint16 port)
-    {
-        m_process.start(QStringLiteral(OVERLAYTUNER_CAMSIM),
-                        {"--port", QString::number(port), "--user", TestSupport::camsimUser,
-                         "--password", TestSupport::camsimPassword});
-        if (!m_process.waitForStarted(5000))
-            return false;
-        for (int i = 0; i < 100 && !m_process.canReadLine(); ++i)
-            m_process.waitForReadyRead(100);
-        const QRegularExpressionMatch m =
-            QRegularExpression("127\\.0\\.0\\.1 port (\\d+)").match(m_process.readLine());
-        m_port = m.hasMatch() ? quint16(m.captured(1).toUInt()) : 0;
-        if (!m_port) {
-            qWarning("camsim did not start: %s", m_process.readAllStandardError().constData());
-            stop();
-        }
-        return m_port != 0;
-    }
-    void kill()
-    {
-        m_process.kill();
-        m_process.waitForFinished(5000);
-    }
-    void stop()
-    {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000))
-            kill();
-    }
-    quint16 port() const { return m_port; }
-    bool faults(const QByteArray &text) const
-    {
-        // The simulator answers good fault text with its state document.
-        return TestSupport::plainHttp(m_port, "PUT", "/camsim/faults", text).startsWith("{");
-    }
-
-private:
-    QProcess m_process;
-    quint16 m_port = 0;
-};
 
 // Holds the data callback of one preview, from a given call of it on, until
 // the test lets it go.
@@ -290,57 +234,21 @@ void releaseAndExpectNoLaterCallback(int32_t handle)
     QCOMPARE(callbackLog.entry(handle).begunAfterStop, 0);
 }
 
-// The few Xlib calls the test makes on connections of its own, taken from the
-// library that the SDK loaded: the test does not link Xlib.
-struct Xlib
+// The parent of window, 0 when it does not exist; its children on request.
+Window parentOf(Display *display, Window window, std::vector<Window> *children = nullptr)
 {
-    Xlib()
-    {
-        QLibrary library(QStringLiteral("X11"), 6);
-        resolve(library, "XOpenDisplay", &openDisplay);
-        resolve(library, "XCloseDisplay", &closeDisplay);
-        resolve(library, "XDefaultRootWindow", &rootWindow);
-        resolve(library, "XCreateSimpleWindow", &createWindow);
-        resolve(library, "XQueryTree", &queryTree);
-        resolve(library, "XFree", &free);
-        resolve(library, "XSync", &sync);
-    }
-    bool ok() const
-    {
-        return openDisplay && closeDisplay && rootWindow && createWindow && queryTree && free &&
-               sync;
-    }
-    // 0 when window does not exist.
-    Window parentOf(Display *display, Window window, std::vector<Window> *children = nullptr) const
-    {
-        Window root = 0;
-        Window parent = 0;
-        Window *list = nullptr;
-        unsigned int count = 0;
-        if (!queryTree(display, window, &root, &parent, &list, &count))
-            return 0;
-        if (children)
-            children->assign(list, list + count);
-        if (list)
-            free(list);
-        return parent;
-    }
-
-    decltype(&XOpenDisplay) openDisplay = nullptr;
-    decltype(&XCloseDisplay) closeDisplay = nullptr;
-    decltype(&XDefaultRootWindow) rootWindow = nullptr;
-    decltype(&XCreateSimpleWindow) createWindow = nullptr;
-    decltype(&XQueryTree) queryTree = nullptr;
-    decltype(&XFree) free = nullptr;
-    decltype(&XSync) sync = nullptr;
-
-private:
-    template<typename F>
-    static void resolve(QLibrary &library, const char *name, F *function)
-    {
-        *function = reinterpret_cast<F>(library.resolve(name));
-    }
-};
+    Window root = 0;
+    Window parent = 0;
+    Window *list = nullptr;
+    unsigned int count = 0;
+    if (!XQueryTree(display, window, &root, &parent, &list, &count))
+        return 0;
+    if (children)
+        children->assign(list, list + count);
+    if (list)
+        XFree(list);
+    return parent;
+}
 
 // A top-level window of another client that has the id a closed connection's
 // window had: X hands a new connection the lowest free id range, and Xlib
@@ -348,36 +256,37 @@ private:
 class Impostor
 {
 public:
-    Impostor(const Xlib &x, Window id) : m_x(x), m_id(id)
+    explicit Impostor(Window id) : m_id(id)
     {
         for (int i = 0; i < 64 && !m_display; ++i) {
-            Display *display = x.openDisplay(nullptr);
+            Display *display = XOpenDisplay(nullptr);
             if (!display)
                 return;
             m_connections.push_back(display);
-            Window window = x.createWindow(display, x.rootWindow(display), 0, 0, 8, 8, 0, 0, 0);
+            Window window =
+                XCreateSimpleWindow(display, XDefaultRootWindow(display), 0, 0, 8, 8, 0, 0, 0);
             // A few ids in the same range were taken before the video window.
             for (int k = 0; k < 16 && window < id && id - window < 16; ++k)
-                window = x.createWindow(display, x.rootWindow(display), 0, 0, 8, 8, 0, 0, 0);
+                window =
+                    XCreateSimpleWindow(display, XDefaultRootWindow(display), 0, 0, 8, 8, 0, 0, 0);
             if (window == id)
                 m_display = display;
         }
         if (m_display)
-            x.sync(m_display, False);
+            XSync(m_display, False);
     }
     ~Impostor()
     {
         for (Display *display : m_connections)
-            m_x.closeDisplay(display);
+            XCloseDisplay(display);
     }
     bool made() const { return m_display; }
     bool intact() const
     {
-        return m_display && m_x.parentOf(m_display, m_id) == m_x.rootWindow(m_display);
+        return m_display && parentOf(m_display, m_id) == XDefaultRootWindow(m_display);
     }
 
 private:
-    const Xlib &m_x;
     const Window m_id;
     std::vector<Display *> m_connections;
     Display *m_display = nullptr;
@@ -450,7 +359,7 @@ void TestPreview::initTestCase()
 
 void TestPreview::headlessPreviewsCountFramesOnBothChannels()
 {
-    Simulator sim;
+    TestSupport::Camsim sim;
     QVERIFY(sim.port());
     const int32_t id = TestSupport::login(sim.port());
     QVERIFY2(id >= 0, qPrintable(QString::number(CamNet_GetLastError())));
@@ -502,7 +411,7 @@ void TestPreview::headlessPreviewsCountFramesOnBothChannels()
 
 void TestPreview::windowlessFallbacksStillCountFrames()
 {
-    Simulator sim;
+    TestSupport::Camsim sim;
     QVERIFY(sim.port());
     const int32_t id = TestSupport::login(sim.port());
     QVERIFY(id >= 0);
@@ -530,13 +439,11 @@ void TestPreview::windowlessFallbacksStillCountFrames()
     const int32_t orphaned = realPlay(id, 1, doomed->winId());
     QVERIFY(orphaned >= 0);
     // The window the SDK draws into is the only one inside the widget's.
-    const Xlib x;
-    QVERIFY(x.ok());
-    Display *own = x.openDisplay(nullptr);
+    Display *own = XOpenDisplay(nullptr);
     QVERIFY(own);
     std::vector<Window> children;
-    const bool found = x.parentOf(own, Window(doomed->winId()), &children);
-    x.closeDisplay(own);
+    const bool found = parentOf(own, Window(doomed->winId()), &children);
+    XCloseDisplay(own);
     QVERIFY(found);
     QCOMPARE(children.size(), size_t(1));
     const Window video = children.front();
@@ -560,14 +467,11 @@ void TestPreview::windowlessFallbacksStillCountFrames()
     std::unique_ptr<Impostor> impostor;
     const auto impersonate = [&] {
         impostor.reset();
-        impostor.reset(new Impostor(x, video));
+        impostor.reset(new Impostor(video));
         return impostor->made();
     };
     QTRY_VERIFY_WITH_TIMEOUT(impersonate(), slow);
-    QElapsedTimer waiting;
-    waiting.start();
-    while (!sim.start(port) && waiting.elapsed() < slow)
-        QTest::qWait(200);
+    QVERIFY(sim.restart());
     QCOMPARE(sim.port(), port);
     // Not even a stop that has to destroy the video window itself, because the
     // preview's thread is held in the callback, may touch that window.
@@ -583,7 +487,7 @@ void TestPreview::windowlessFallbacksStillCountFrames()
 
 void TestPreview::previewPaintsWindowAndFollowsItsSize()
 {
-    Simulator sim;
+    TestSupport::Camsim sim;
     QVERIFY(sim.port());
     const int32_t id = TestSupport::login(sim.port());
     QVERIFY(id >= 0);
@@ -641,7 +545,7 @@ void TestPreview::previewPaintsWindowAndFollowsItsSize()
 
 void TestPreview::previewComesBackAfterCameraRestart()
 {
-    Simulator sim;
+    TestSupport::Camsim sim;
     const quint16 port = sim.port();
     QVERIFY(port);
     const int32_t id = TestSupport::login(port);
@@ -655,13 +559,8 @@ void TestPreview::previewComesBackAfterCameraRestart()
     QTRY_VERIFY_WITH_TIMEOUT(stats(handle).reconnects >= 2, slow);
     const uint32_t whileDown = stats(handle).framesReceived;
 
-    Simulator again(false);
-    // The port was the old simulator's; take it again as soon as it is free.
-    QElapsedTimer waiting;
-    waiting.start();
-    while (!again.start(port) && waiting.elapsed() < slow)
-        QTest::qWait(200);
-    QCOMPARE(again.port(), port);
+    QVERIFY(sim.restart());
+    QCOMPARE(sim.port(), port);
     QTRY_VERIFY_WITH_TIMEOUT(stats(handle).framesReceived >= whileDown + 10, slow);
     QVERIFY(running(handle));
     qInfo("reconnects counted across the restart: %u", stats(handle).reconnects);
@@ -671,7 +570,7 @@ void TestPreview::previewComesBackAfterCameraRestart()
 
 void TestPreview::streamsThatCannotStartFailAtOnce()
 {
-    Simulator sim;
+    TestSupport::Camsim sim;
     QVERIFY(sim.port());
     const int32_t id = TestSupport::login(sim.port());
     QVERIFY(id >= 0);
@@ -699,7 +598,7 @@ void TestPreview::streamsThatCannotStartFailAtOnce()
 
 void TestPreview::stopReturnsPromptlyOnStalledStream()
 {
-    Simulator sim;
+    TestSupport::Camsim sim;
     QVERIFY(sim.port());
     const int32_t id = TestSupport::login(sim.port());
     QVERIFY(id >= 0);
@@ -759,7 +658,7 @@ void TestPreview::stopReturnsPromptlyOnStalledStream()
 
 void TestPreview::stopFromOwnCallbackAndOtherThreads()
 {
-    Simulator sim;
+    TestSupport::Camsim sim;
     QVERIFY(sim.port());
     const int32_t id = TestSupport::login(sim.port());
     QVERIFY(id >= 0);
@@ -830,7 +729,7 @@ void TestPreview::stopFromOwnCallbackAndOtherThreads()
 
 void TestPreview::logoutStopsItsPreviews()
 {
-    Simulator sim;
+    TestSupport::Camsim sim;
     QVERIFY(sim.port());
     const int32_t id = TestSupport::login(sim.port());
     const int32_t other = TestSupport::login(sim.port());
@@ -884,7 +783,7 @@ void TestPreview::logoutStopsItsPreviews()
 
 void TestPreview::staleLoginIdsNameNoNewerLogin()
 {
-    Simulator sim;
+    TestSupport::Camsim sim;
     QVERIFY(sim.port());
     const int32_t old = TestSupport::login(sim.port());
     QVERIFY(old >= 0);
