@@ -217,10 +217,20 @@ enum CamNet_DataType
 typedef void (*CamNet_DataCallback)(int32_t previewHandle, uint32_t dataType, uint8_t *data,
                                     uint32_t dataSize, void *context);
 
-/* Results: nonzero (or, for Login and RealPlay, a value >= 0) means success. */
+/* Results: nonzero (or, for Login and RealPlay, a value >= 0) means success.
+ * Every call that talks to the camera returns within one deadline, whatever
+ * the camera does: waitMs x tries of CamNet_SetConnectTime plus the request
+ * timeout of 5 s, shared by all its connect tries and Digest round trips.
+ * Login and preview identifiers are not handed out again soon, so a stale one
+ * names nothing rather than a newer login or preview. */
 CAMNET_API int32_t CamNet_Init(void);
 CAMNET_API int32_t CamNet_SetConnectTime(uint32_t waitMs, uint32_t tries);
 CAMNET_API int32_t CamNet_SetReconnect(uint32_t intervalMs, int32_t enable);
+/* The address is a host name, an IPv4 literal or an IPv6 literal (bracketed
+ * or not, with an optional %zone); anything else fails with
+ * CAMNET_ERR_BAD_ARGUMENT before anything is sent. A wrong password costs the
+ * camera one failed attempt: a refused Digest answer is repeated only when
+ * the camera marks its nonce stale. */
 CAMNET_API int32_t CamNet_Login(const LoginRequest *request, DeviceInfoReply *reply);
 CAMNET_API int32_t CamNet_GetLastError(void);
 CAMNET_API int32_t CamNet_RealPlay(int32_t loginId, const PreviewRequest *request,
