@@ -1,6 +1,6 @@
 #include "loginregistry.h"
 
-#include <limits>
+#include "identifiers.h"
 
 LoginRegistry &LoginRegistry::instance()
 {
@@ -13,14 +13,7 @@ int32_t LoginRegistry::add(std::shared_ptr<LoginSession> session)
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_sessions.size() >= maxLogins)
         return -1;
-    const auto advance = [](int32_t id) {
-        return id == std::numeric_limits<int32_t>::max() ? 0 : id + 1;
-    };
-    // After a wrap the oldest logins may still be open.
-    while (m_sessions.count(m_next))
-        m_next = advance(m_next);
-    const int32_t id = m_next;
-    m_next = advance(m_next);
+    const int32_t id = takeIdentifier(m_sessions, &m_next);
     m_sessions.emplace(id, std::move(session));
     return id;
 }

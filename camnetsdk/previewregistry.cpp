@@ -1,6 +1,6 @@
 #include "previewregistry.h"
 
-#include <limits>
+#include "identifiers.h"
 
 PreviewRegistry &PreviewRegistry::instance()
 {
@@ -13,10 +13,7 @@ int32_t PreviewRegistry::reserve()
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_sessions.size() >= maxPreviews)
         return -1;
-    while (m_sessions.count(m_next))
-        m_next = m_next == std::numeric_limits<int32_t>::max() ? 0 : m_next + 1;
-    const int32_t handle = m_next;
-    m_next = m_next == std::numeric_limits<int32_t>::max() ? 0 : m_next + 1;
+    const int32_t handle = takeIdentifier(m_sessions, &m_next);
     m_sessions.emplace(handle, nullptr);
     return handle;
 }
