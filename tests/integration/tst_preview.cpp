@@ -201,6 +201,21 @@ qint64 timedStop(int32_t handle, int32_t *result = nullptr)
     return ms;
 }
 
+// A native, frameless, magenta window in the screen's corner: magenta is in
+// neither channel's picture, so a pixel of it is one no video was drawn on.
+bool showMagenta(QWidget *widget, int width, int height)
+{
+    widget->setAttribute(Qt::WA_NativeWindow);
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, Qt::magenta);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+    widget->setWindowFlag(Qt::FramelessWindowHint);
+    widget->setGeometry(0, 0, width, height);
+    widget->show();
+    return QTest::qWaitForWindowExposed(widget);
+}
+
 bool threadAlive(pid_t thread)
 {
     return QFileInfo::exists(QStringLiteral("/proc/self/task/%1").arg(thread));
@@ -493,15 +508,7 @@ void TestPreview::previewPaintsWindowAndFollowsItsSize()
     QVERIFY(id >= 0);
 
     KeyCounter widget;
-    widget.setAttribute(Qt::WA_NativeWindow);
-    QPalette palette = widget.palette();
-    palette.setColor(QPalette::Window, Qt::magenta);
-    widget.setPalette(palette);
-    widget.setAutoFillBackground(true);
-    widget.setWindowFlag(Qt::FramelessWindowHint);
-    widget.setGeometry(0, 0, 320, 240);
-    widget.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&widget));
+    QVERIFY(showMagenta(&widget, 320, 240));
     QTRY_COMPARE_WITH_TIMEOUT(QColor(grab(widget).pixel(160, 120)), QColor(Qt::magenta), slow);
 
     const int32_t handle = realPlay(id, 1, widget.winId());
@@ -674,15 +681,7 @@ void TestPreview::stopFromOwnCallbackAndOtherThreads()
     // A callback that blocks the SDK's thread holds up neither the stop nor
     // the end of the window drawn into.
     QWidget widget;
-    widget.setAttribute(Qt::WA_NativeWindow);
-    QPalette palette = widget.palette();
-    palette.setColor(QPalette::Window, Qt::magenta);
-    widget.setPalette(palette);
-    widget.setAutoFillBackground(true);
-    widget.setWindowFlag(Qt::FramelessWindowHint);
-    widget.setGeometry(0, 0, 160, 120);
-    widget.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&widget));
+    QVERIFY(showMagenta(&widget, 160, 120));
     const int32_t blocked = realPlay(id, 1, widget.winId());
     QVERIFY(blocked >= 0);
     QTRY_VERIFY_WITH_TIMEOUT(looksLikeVisibleScene(grab(widget)), slow);
