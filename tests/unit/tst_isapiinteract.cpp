@@ -90,6 +90,18 @@ std::string stdConfigWithoutPointers(const std::string &bytes)
     return bytesOf(record);
 }
 
+// The bytes of a switch call's record as the exchange must fill it: the
+// channel as condition, a status buffer, and the given record sizes.
+std::string expectedSwitchCall(uint32_t inputSize, uint32_t outputSize)
+{
+    StdConfigRecord record = cleared<StdConfigRecord>();
+    record.conditionSize = 4;
+    record.inputSize = inputSize;
+    record.outputSize = outputSize;
+    record.statusSize = 16384;
+    return bytesOf(record);
+}
+
 std::string expectedOutputRecord()
 {
     XmlConfigOutput output = cleared<XmlConfigOutput>();
@@ -364,11 +376,7 @@ void TestIsapiInteract::fusionSwitchRead()
     QVERIFY(record.output);
     QCOMPARE(call.output, switchRecord(0));
     QCOMPARE(nonZeroBytes(call.status), size_t(0));
-    StdConfigRecord expected = cleared<StdConfigRecord>();
-    expected.conditionSize = 4;
-    expected.outputSize = 732;
-    expected.statusSize = 16384;
-    QCOMPARE(stdConfigWithoutPointers(call.record), bytesOf(expected));
+    QCOMPARE(stdConfigWithoutPointers(call.record), expectedSwitchCall(0, 732));
 }
 
 void TestIsapiInteract::fusionSwitchWrite()
@@ -387,11 +395,7 @@ void TestIsapiInteract::fusionSwitchWrite()
     QCOMPARE(record.outputSize, uint32_t(0));
     QCOMPARE(record.statusSize, uint32_t(16384));
     QCOMPARE(nonZeroBytes(call.status), size_t(0));
-    StdConfigRecord expectedRecord = cleared<StdConfigRecord>();
-    expectedRecord.conditionSize = 4;
-    expectedRecord.inputSize = 732;
-    expectedRecord.statusSize = 16384;
-    QCOMPARE(stdConfigWithoutPointers(call.record), bytesOf(expectedRecord));
+    QCOMPARE(stdConfigWithoutPointers(call.record), expectedSwitchCall(732, 0));
 
     FakeSdk::pushFailure("CamNet_SetStdConfig", CAMNET_ERR_NOT_SUPPORTED);
     QCOMPARE(ISAPIInteract::getInstance()->setFusionSwitch(1, 6), -1);
