@@ -1,6 +1,7 @@
 #include "overlaytuner.h"
 
 #include "aboutdialog.h"
+#include "busycursor.h"
 #include "cameraconnectwidget.h"
 #include "cameralinteract.h"
 #include "camnetsdk.h"
@@ -102,6 +103,7 @@ void OverlayTuner::onFusionStateChanged(int state)
 {
     if (state != 0)
         placeSettingPanel();
+    const BusyCursor busy;
     ISAPIInteract::getInstance()->setFusionSwitch(state != 0 ? 1 : 2, cameraLink->loginId());
 }
 
@@ -122,8 +124,10 @@ void OverlayTuner::onCameralConnect()
     QString passwd;
     connectWidget->getLoginParams(ip, port, userName, passwd);
 
+    BusyCursor busy;
     const int code = cameraLink->login(ip, port, userName, passwd);
     if (code != 0) {
+        busy.release();
         QMessageBox::critical(this, tr("Warn"), tr("Connect is failed. Error:%1").arg(code));
         return;
     }
@@ -135,8 +139,10 @@ void OverlayTuner::onCameralConnect()
     for (const WId window : windows) {
         if (!cameraLink->realPlay(window, channel)) {
             const int error = CamNet_GetLastError();
+            busy.release();
             QMessageBox::critical(this, tr("Warn"),
                                   tr("[Channel %1] RealPlay failed [%2].").arg(channel).arg(error));
+            busy.acquire();
         }
         ++channel;
     }
@@ -160,6 +166,7 @@ void OverlayTuner::onCameralConnect()
 
 void OverlayTuner::onCameralDisonnect()
 {
+    const BusyCursor busy;
     cameraLink->logout();
     ui.actionConnect->setEnabled(true);
     statusWidget->setFusionEnabled(false);

@@ -1,6 +1,7 @@
 #include "settingwidget.h"
 #include "ui_settingwidget.h"
 
+#include "busycursor.h"
 #include "cameralinteract.h"
 #include "isapiinteract.h"
 
@@ -61,6 +62,7 @@ void SettingWidget::onSendSettingParams2Camera()
 
     qDebug() << "--qzv-- onSendSettingParams2Camera";
     const int loginId = CameralInteract::instance()->loginId();
+    const BusyCursor busy;
     ISAPIInteract::getInstance()->setFusionCalibration(params, loginId);
 }
 

@@ -1,6 +1,7 @@
 #include "testsupport.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QDialog>
 #include <QFile>
 #include <QMessageBox>
@@ -28,6 +29,7 @@ struct ModalAnswerer::Private
     QTimer timer;
     QStringList titles;
     QStringList texts;
+    QList<int> cursors;
     QPointer<QWidget> lastSeen;
 };
 
@@ -51,6 +53,8 @@ ModalAnswerer::ModalAnswerer(Action action) : d(new Private)
             d->texts << box->text();
         else
             d->texts << QString();
+        const QCursor *cursor = QApplication::overrideCursor();
+        d->cursors << (cursor ? int(cursor->shape()) : -1);
         if (d->action) {
             d->action(modal);
         } else if (auto *dialog = qobject_cast<QDialog *>(modal)) {
@@ -73,6 +77,11 @@ QStringList ModalAnswerer::titles() const
 QStringList ModalAnswerer::texts() const
 {
     return d->texts;
+}
+
+QList<int> ModalAnswerer::overrideCursors() const
+{
+    return d->cursors;
 }
 
 int ModalAnswerer::count() const

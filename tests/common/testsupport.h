@@ -2,6 +2,7 @@
 #ifndef TESTSUPPORT_H
 #define TESTSUPPORT_H
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -14,8 +15,9 @@ QString dataPath(const QString &name);
 QByteArray readDataFile(const QString &name);
 
 // Answers every modal dialog that opens from now on, from a queued timer:
-// records its window title and text, then runs the given action on it (by
-// default it accepts it). Stops when destroyed.
+// records its window title, text and the application's override cursor,
+// then runs the given action on it (by default it accepts it). Stops when
+// destroyed.
 class ModalAnswerer
 {
 public:
@@ -28,6 +30,8 @@ public:
 
     QStringList titles() const;
     QStringList texts() const;
+    // The override cursor's shape while each dialog was open; -1 for none.
+    QList<int> overrideCursors() const;
     int count() const;
 
 private:

@@ -105,12 +105,14 @@ QJsonObject calibrationOf(int level, int hShift, int vShift, int hScale, int vSc
 }
 
 // What one run of Camera > Connect showed: the dialog's fields as offered,
-// then the message boxes in order.
+// then the message boxes in order, and the override cursor while the dialog
+// and each box were open (-1 for none).
 struct ConnectRun
 {
     QStringList offered;
     QStringList boxes;
     QStringList boxTitles;
+    QList<int> cursors;
 };
 
 ConnectRun connectThroughDialog(OverlayTuner *window)
@@ -129,6 +131,7 @@ ConnectRun connectThroughDialog(OverlayTuner *window)
         }
     });
     window->findChild<QAction *>("actionConnect")->trigger();
+    run.cursors = answerer.overrideCursors();
     return run;
 }
 
@@ -701,6 +704,10 @@ void TestTool::refusedChannelTwo()
         QStringList{
             QString("[Channel 2] RealPlay failed [%1].").arg(int(CAMNET_ERR_CHANNEL_UNAVAILABLE))});
     QCOMPARE(run.boxTitles, QStringList{"Warn"});
+    // The box waits for the user without the wait cursor, and the flow
+    // leaves none behind.
+    QCOMPARE(run.cursors, (QList<int>{-1, -1}));
+    QVERIFY(!QGuiApplication::overrideCursor());
     // Otherwise a normal connected state, channel 1 live.
     verifyConnected(window, sim);
     QTRY_VERIFY_WITH_TIMEOUT(fileBytes(configPath()).contains("CHANNEL=1"), 5000);
@@ -725,6 +732,8 @@ void TestTool::wrongPassword()
         QStringList{
             QString("Connect is failed. Error:%1").arg(int(CAMNET_ERR_AUTHENTICATION_FAILED))});
     QCOMPARE(run.boxTitles, QStringList{"Warn"});
+    QCOMPARE(run.cursors, (QList<int>{-1, -1}));
+    QVERIFY(!QGuiApplication::overrideCursor());
     QVERIFY(sim.counter("unauthorized") >= 1);
     verifyDisconnected(window);
     QTest::qWait(200);

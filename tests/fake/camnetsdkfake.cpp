@@ -15,6 +15,7 @@ struct State
     std::mutex mutex;
     std::vector<FakeSdk::Call> calls;
     std::map<std::string, std::deque<FakeSdk::Result>> script;
+    std::function<void(const std::string &)> hook;
     int32_t lastError = 0;
     int32_t nextLogin = 0;
     int32_t nextPreview = 100;
@@ -24,6 +25,19 @@ State &state()
 {
     static State s;
     return s;
+}
+
+// Runs the hook outside the lock, so that it may look at the calls so far.
+void enter(const std::string &function)
+{
+    State &s = state();
+    std::function<void(const std::string &)> hook;
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        hook = s.hook;
+    }
+    if (hook)
+        hook(function);
 }
 
 std::string bytesOf(const void *data, size_t size)
@@ -66,6 +80,7 @@ uint32_t writeInto(char *buffer, uint32_t capacity, const std::string &text, boo
 
 int32_t simple(const std::string &function, std::vector<int64_t> args)
 {
+    enter(function);
     State &s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
     FakeSdk::Call call;
@@ -87,6 +102,7 @@ void reset()
     std::lock_guard<std::mutex> lock(s.mutex);
     s.calls.clear();
     s.script.clear();
+    s.hook = nullptr;
     s.lastError = 0;
     s.nextLogin = 0;
     s.nextPreview = 100;
@@ -119,6 +135,13 @@ void pushStdOutput(const std::string &bytes)
     Result r;
     r.output = bytes;
     push("CamNet_GetStdConfig", r);
+}
+
+void setCallHook(std::function<void(const std::string &function)> hook)
+{
+    State &s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.hook = std::move(hook);
 }
 
 std::vector<Call> calls()
@@ -168,6 +191,7 @@ int32_t CamNet_SetReconnect(uint32_t intervalMs, int32_t enable)
 
 int32_t CamNet_Login(const LoginRequest *request, DeviceInfoReply *reply)
 {
+    enter("CamNet_Login");
     State &s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
     FakeSdk::Call call;
@@ -188,6 +212,7 @@ int32_t CamNet_Login(const LoginRequest *request, DeviceInfoReply *reply)
 
 int32_t CamNet_GetLastError(void)
 {
+    enter("CamNet_GetLastError");
     State &s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
     FakeSdk::Call call;
@@ -199,6 +224,7 @@ int32_t CamNet_GetLastError(void)
 int32_t CamNet_RealPlay(int32_t loginId, const PreviewRequest *request,
                         CamNet_DataCallback callback, void *context)
 {
+    enter("CamNet_RealPlay");
     State &s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
     FakeSdk::Call call;
@@ -227,6 +253,7 @@ int32_t CamNet_Logout(int32_t loginId)
 
 int32_t CamNet_StdXmlConfig(int32_t loginId, const XmlConfigInput *input, XmlConfigOutput *output)
 {
+    enter("CamNet_StdXmlConfig");
     State &s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
     FakeSdk::Call call;
@@ -262,6 +289,7 @@ int32_t CamNet_StdXmlConfig(int32_t loginId, const XmlConfigInput *input, XmlCon
 static int32_t stdConfig(const char *function, int32_t loginId, uint32_t command,
                          StdConfigRecord *record)
 {
+    enter(function);
     State &s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
     FakeSdk::Call call;

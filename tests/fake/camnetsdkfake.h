@@ -7,6 +7,7 @@
 #include "camnetsdk.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,11 @@ void push(const std::string &function, const Result &result);
 void pushFailure(const std::string &function, int32_t error);
 void pushXmlReply(const XmlReply &reply);
 void pushStdOutput(const std::string &bytes);
+
+// Runs hook inside every later call, with the function's name, before the
+// call is recorded: what the caller shows while it waits on the camera.
+// An empty hook, or reset(), ends it.
+void setCallHook(std::function<void(const std::string &function)> hook);
 
 std::vector<Call> calls();
 std::vector<Call> calls(const std::string &function);

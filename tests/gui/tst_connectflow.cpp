@@ -1,5 +1,6 @@
 // The whole main window on the recording fake SDK: connect, disconnect and
-// close flows, the fusion switch and the shortcuts reaching the camera.
+// close flows, the fusion switch and the shortcuts reaching the camera, and
+// the wait cursor over every camera call of them.
 #include "cameralinteract.h"
 #include "camnetsdkfake.h"
 #include "centerwidget.h"
@@ -9,6 +10,7 @@
 #include "testsupport.h"
 
 #include <QCheckBox>
+#include <QCursor>
 #include <QDialog>
 #include <QFrame>
 #include <QKeyEvent>
@@ -67,6 +69,19 @@ QList<QVariantList> panelBoxes(SettingWidget *panel)
     return boxes;
 }
 
+// The camera's ranges and values for the panel's load at connect, wide
+// enough for the steps the tests take.
+void scriptPanelLoad()
+{
+    FakeSdk::XmlReply cap;
+    cap.response = TestSupport::readDataFile("fusioncalibrationcap_example.xml").toStdString();
+    FakeSdk::XmlReply values;
+    values.response =
+        TestSupport::readDataFile("fusioncalibration_4_64_64_-3_12.xml").toStdString();
+    FakeSdk::pushXmlReply(cap);
+    FakeSdk::pushXmlReply(values);
+}
+
 // The horizontal bias in a written calibration document.
 int biasHorizontal(const std::string &body)
 {
@@ -101,8 +116,20 @@ private slots:
 
 private:
     void connectOk(OverlayTuner &window, ModalAnswerer **answerer = nullptr);
+    void watchCursor();
     OverlayTuner *window = nullptr;
+    // The SDK calls made without the wait cursor showing.
+    QStringList idleCalls;
 };
+
+void TestConnectFlow::watchCursor()
+{
+    FakeSdk::setCallHook([this](const std::string &function) {
+        const QCursor *cursor = QApplication::overrideCursor();
+        if (!cursor || cursor->shape() != Qt::WaitCursor)
+            idleCalls << QString::fromStdString(function);
+    });
+}
 
 void TestConnectFlow::init()
 {
@@ -116,14 +143,24 @@ void TestConnectFlow::init()
     window = new OverlayTuner;
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window));
+    idleCalls.clear();
+    watchCursor();
 }
 
 void TestConnectFlow::cleanup()
 {
+    // Whatever a test ran: the pointer showed the wait cursor during every
+    // camera call of its flows, and no flow left it behind.
+    FakeSdk::setCallHook(nullptr);
+    const bool leftBusy = QApplication::overrideCursor() != nullptr;
+    while (QApplication::overrideCursor())
+        QApplication::restoreOverrideCursor();
     if (CameralInteract::instance()->loginId() >= 0)
         CameralInteract::instance()->logout();
     delete window;
     window = nullptr;
+    QVERIFY2(!leftBusy, "an override cursor outlived the flows");
+    QCOMPARE(idleCalls, QStringList());
 }
 
 void TestConnectFlow::connectOk(OverlayTuner &w, ModalAnswerer **answerer)
@@ -157,6 +194,8 @@ void TestConnectFlow::failedLoginShowsCodeAndKeepsFile()
     QCOMPARE(answerer.count(), 2);
     QCOMPARE(answerer.titles().at(1), QString("Warn"));
     QCOMPARE(answerer.texts().at(1), QString("Connect is failed. Error:6"));
+    // Neither the dialog nor the box waits under the wait cursor.
+    QCOMPARE(answerer.overrideCursors(), (QList<int>{-1, -1}));
     QVERIFY(window->findChild<QAction *>("actionConnect")->isEnabled());
     QVERIFY(CameralInteract::instance()->loginId() < 0);
     QVERIFY(FakeSdk::calls("CamNet_RealPlay").empty());
@@ -190,6 +229,9 @@ void TestConnectFlow::failedPreviewsAreReportedInChannelOrder()
     connectOk(*window, &answerer);
     QScopedPointer<ModalAnswerer> owner(answerer);
     QCOMPARE(answerer->texts().mid(1), boxes);
+    // No box waits for the user under the wait cursor; the flow takes it up
+    // again after each (cleanup checks the calls that follow).
+    QCOMPARE(answerer->overrideCursors().count(-1), boxes.size() + 1);
 
     const auto plays = FakeSdk::calls("CamNet_RealPlay");
     QCOMPARE(int(plays.size()), 2);
@@ -211,6 +253,7 @@ void TestConnectFlow::failedPreviewsAreReportedInChannelOrder()
 void TestConnectFlow::fusionOnAtConnectIsWrittenBack()
 {
     FakeSdk::reset();
+    watchCursor();
     FakeSdk::pushStdOutput(switchRecord(1));
     connectOk(*window);
     // The camera sees the connect in this order: login, channel 1's and
@@ -338,13 +381,7 @@ void TestConnectFlow::closeDisconnectsOnlyWhenConnected()
 
 void TestConnectFlow::shortcutsReachTheCameraAsDocuments()
 {
-    FakeSdk::XmlReply cap;
-    cap.response = TestSupport::readDataFile("fusioncalibrationcap_example.xml").toStdString();
-    FakeSdk::XmlReply values;
-    values.response =
-        TestSupport::readDataFile("fusioncalibration_4_64_64_-3_12.xml").toStdString();
-    FakeSdk::pushXmlReply(cap);
-    FakeSdk::pushXmlReply(values);
+    scriptPanelLoad();
     connectOk(*window);
     window->activateWindow();
     window->setFocus();
