@@ -25,6 +25,9 @@ signals:
     // The check box's new state: 0 off, 2 on.
     void signalONFusion(int state);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     Ui::StatusBarInsertWidget *ui;
 };

@@ -111,6 +111,7 @@ private slots:
     void disconnectUnticksWithoutReachingTheCamera();
     void closeDisconnectsOnlyWhenConnected();
     void shortcutsReachTheCameraAsDocuments();
+    void clickedFusionBoxKeepsSpaceAndPassesArrows();
     void panelFollowsMovesNotResizes();
     void aboutOpensAFreshDialogEachTime();
 
@@ -421,6 +422,41 @@ void TestConnectFlow::shortcutsReachTheCameraAsDocuments()
     QKeyEvent release(QEvent::KeyRelease, Qt::Key_Right, Qt::NoModifier);
     QApplication::sendEvent(window, &release);
     QCOMPARE(FakeSdk::calls("CamNet_StdXmlConfig").size(), before + 6);
+}
+
+void TestConnectFlow::clickedFusionBoxKeepsSpaceAndPassesArrows()
+{
+    scriptPanelLoad();
+    connectOk(*window);
+    window->activateWindow();
+    QTRY_VERIFY(window->isActiveWindow());
+    auto *box = window->findChild<QCheckBox *>("fusionONCheckBox");
+    auto *panel = window->findChild<SettingWidget *>();
+    auto *horShift = panel->findChild<QSpinBox *>("horShiftSpinBox");
+    auto *verScale = panel->findChild<QSpinBox *>("verScalingSpinBox");
+    const int shift = horShift->value();
+    const int scale = verScale->value();
+
+    // A click leaves the keyboard with the box, as on a real screen.
+    QTest::mouseClick(box, Qt::LeftButton);
+    QVERIFY(box->isChecked());
+    QCOMPARE(QApplication::focusWidget(), box);
+
+    // The very next arrow key steps its value and writes it, once.
+    const size_t before = FakeSdk::calls("CamNet_StdXmlConfig").size();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
+    QCOMPARE(horShift->value(), shift + 1);
+    QCOMPARE(FakeSdk::calls("CamNet_StdXmlConfig").size(), before + 1);
+    QCOMPARE(biasHorizontal(FakeSdk::calls("CamNet_StdXmlConfig").back().body), shift + 1);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up, Qt::ControlModifier);
+    QCOMPARE(verScale->value(), scale + 1);
+    QCOMPARE(FakeSdk::calls("CamNet_StdXmlConfig").size(), before + 2);
+
+    // Space still belongs to the box, which still has the keyboard.
+    QCOMPARE(QApplication::focusWidget(), box);
+    QTest::keyClick(box, Qt::Key_Space);
+    QVERIFY(!box->isChecked());
+    QCOMPARE(int(FakeSdk::calls().back().input.at(5)), 2);
 }
 
 void TestConnectFlow::panelFollowsMovesNotResizes()
