@@ -199,6 +199,16 @@ moved() { [ "$(state_value calibration.horShift)" -eq $((before + 1)) ]; }
 wait_for 50 moved || fail "Right did not step the horizontal bias on the camera"
 echo "Right: horizontal bias $before -> $((before + 1))"
 
+# A real click on "Fusion ON" (right end of the status bar) leaves the
+# keyboard with the box; the next arrow key still steps the calibration.
+xdotool mousemove --window "$wid" $((WIDTH - 50)) $((HEIGHT - 12)) click 1
+fusion_on() { [ "$(state_value fusion)" -eq 1 ]; }
+wait_for 50 fusion_on || fail "a click on Fusion ON did not switch fusion on"
+before="$(state_value calibration.horShift)"
+xdotool key Right
+wait_for 50 moved || fail "Right after a click on Fusion ON did not step the horizontal bias"
+echo "Fusion ON clicked, then Right: horizontal bias $before -> $((before + 1))"
+
 # Closing the window ends the tool cleanly and leaves the file written.
 "$closer" "$wid" || fail "could not ask the window to close"
 for _ in $(seq 100); do
