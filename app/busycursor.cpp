@@ -15,16 +15,16 @@ BusyCursor::~BusyCursor()
 
 void BusyCursor::release()
 {
-    if (!shown)
+    if (!m_shown)
         return;
     QGuiApplication::restoreOverrideCursor();
-    shown = false;
+    m_shown = false;
 }
 
 void BusyCursor::acquire()
 {
-    if (shown)
+    if (m_shown)
         return;
     QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
-    shown = true;
+    m_shown = true;
 }

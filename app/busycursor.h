@@ -17,7 +17,7 @@ public:
     void acquire();
 
 private:
-    bool shown = false;
+    bool m_shown = false;
 };
 
 #endif // BUSYCURSOR_H
