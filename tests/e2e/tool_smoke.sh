@@ -4,8 +4,15 @@
 # Camera > Connect through the dialog, both previews live, one shortcut
 # reaches the camera, the window closes and config.ini holds the connection.
 # A screenshot of the connected tool is kept in ARTIFACT_DIR.
-# usage: tool_smoke.sh EXECUTABLE CAMSIM CLOSEWINDOW ARTIFACT_DIR
+# With --in-place the executable runs where it lies, in an installed or
+# unpacked tree that is this run's own, with the config.ini beside it.
+# usage: tool_smoke.sh [--in-place] EXECUTABLE CAMSIM CLOSEWINDOW ARTIFACT_DIR
 set -euo pipefail
+in_place=0
+if [ "$1" = "--in-place" ]; then
+    in_place=1
+    shift
+fi
 exe="$1"; camsim="$2"; closer="$3"; artifacts="$4"
 password="smoke-pass"
 root="$(cd "$(dirname "$0")/../.." && pwd)"
@@ -47,11 +54,16 @@ for k in sys.argv[1].split("."):
 print(int(v))' "$1"
 }
 
-# A copy in a folder of its own, with the SDK it finds beside itself, so that
-# the config.ini it reads and writes is this run's.
-cp "$exe" "$work/"
-cp "$(dirname "$exe")"/libcamnetsdk.so* "$work/"
-tool="$work/$(basename "$exe")"
+# Otherwise a copy in a folder of its own, with the SDK it finds beside
+# itself, so that the config.ini it reads and writes is this run's.
+if [ "$in_place" -eq 1 ]; then
+    tool="$exe"
+else
+    cp "$exe" "$work/"
+    cp "$(dirname "$exe")"/libcamnetsdk.so* "$work/"
+    tool="$work/$(basename "$exe")"
+fi
+config="$(dirname "$tool")/config.ini"
 
 . "$(dirname "$0")/xserver.sh"
 start_xvfb 1920x1080 "$work" || fail "no X server to run the tool on"
@@ -64,8 +76,8 @@ port="$camsim_port"
 
 # The dialog offers what the file holds: the simulator on loopback.
 printf '[General]\nIP=127.0.0.1\nPORT=%s\nUSERNAME=admin\nPASSWD=%s\nCHANNEL=5\nPIXEL=3\n' \
-    "$port" "$password" >"$work/config.ini"
-chmod 600 "$work/config.ini"
+    "$port" "$password" >"$config"
+chmod 600 "$config"
 
 "$tool" >"$work/tool.log" 2>&1 &
 tool_pid=$!
@@ -223,6 +235,6 @@ set -e
 tool_pid=""
 [ "$status" -eq 0 ] || fail "the tool exited with $status"
 for line in "IP=127.0.0.1" "PORT=$port" "USERNAME=admin" "PASSWD=$password" "CHANNEL=1" "PIXEL=0"; do
-    grep -qx "$line" "$work/config.ini" || fail "config.ini lacks $line: $(cat "$work/config.ini")"
+    grep -qx "$line" "$config" || fail "config.ini lacks $line: $(cat "$config")"
 done
 echo "closed with status 0; config.ini holds the connection"
