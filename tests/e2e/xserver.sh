@@ -1,34 +1,34 @@
 # shellcheck shell=bash
-# Sourced by the end-to-end scripts: starts a virtual X server on a free
-# display of its own and returns only once that server answers a client.
-# Xvfb names its display as soon as it has claimed the number, which on a
-# loaded machine can be well before a client can connect to it.
+# Sourced by the end-to-end scripts: starts a virtual X server on a display
+# of its own and returns only once that server answers a client.
+# The display number is drawn at random from a wide range and skipped while
+# any trace of an earlier server is left on it: a server of a test that just
+# ended may still answer on its number while it shuts down, and a client
+# that reached it would lose its display a moment later.
 # usage: start_xvfb WIDTHxHEIGHT WORKDIR
 #   sets xvfb_pid (for the caller's clean-up) and exports DISPLAY; on failure
 #   says why on standard error and returns 1.
 start_xvfb() {
-    local screen="$1" work="$2" tries=300 # 15 s in steps of 50 ms
-    Xvfb -displayfd 3 -screen 0 "${screen}x24" -nolisten tcp \
-        3>"$work/xvfb.display" 2>"$work/xvfb.log" &
-    xvfb_pid=$!
-    local i
-    for ((i = 0; i < tries; i++)); do
-        # Only a whole line is a whole display number.
-        [ "$(wc -l <"$work/xvfb.display")" -ge 1 ] && break
-        kill -0 "$xvfb_pid" 2>/dev/null || break
-        sleep 0.05
+    local screen="$1" work="$2" attempt i n
+    for ((attempt = 0; attempt < 20; attempt++)); do
+        n=$((100 + RANDOM % 800))
+        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+        Xvfb ":$n" -screen 0 "${screen}x24" -nolisten tcp 2>"$work/xvfb.log" &
+        xvfb_pid=$!
+        for ((i = 0; i < 300; i++)); do # 15 s in steps of 50 ms
+            kill -0 "$xvfb_pid" 2>/dev/null || break
+            # Answered while ours still runs: the number is ours, not another's.
+            if xdpyinfo -display ":$n" >/dev/null 2>&1 && kill -0 "$xvfb_pid" 2>/dev/null; then
+                DISPLAY=":$n"
+                export DISPLAY
+                return 0
+            fi
+            sleep 0.05
+        done
+        # Another server took the number first, or ours never answered.
+        kill "$xvfb_pid" 2>/dev/null || true
+        wait "$xvfb_pid" 2>/dev/null || true
     done
-    if [ "$(wc -l <"$work/xvfb.display")" -lt 1 ]; then
-        echo "start_xvfb: Xvfb named no display: $(tail -n 5 "$work/xvfb.log")" >&2
-        return 1
-    fi
-    DISPLAY=":$(head -n 1 "$work/xvfb.display")"
-    export DISPLAY
-    for ((i = 0; i < tries; i++)); do
-        xdpyinfo >/dev/null 2>&1 && return 0
-        kill -0 "$xvfb_pid" 2>/dev/null || break
-        sleep 0.05
-    done
-    echo "start_xvfb: the X server on $DISPLAY does not answer: $(tail -n 5 "$work/xvfb.log")" >&2
+    echo "start_xvfb: no X server came up: $(tail -n 5 "$work/xvfb.log")" >&2
     return 1
 }
