@@ -22,7 +22,7 @@ cp "$(dirname "$exe")"/*.so* "$work/" 2>/dev/null || true
 start_xvfb "${sw}x${sh}" "$work" || exit 1
 unset QT_QPA_PLATFORM
 
-"$work/$(basename "$exe")" >/dev/null 2>&1 &
+"$work/$(basename "$exe")" >"$work/tool.log" 2>&1 &
 tool_pid=$!
 
 # A sanitized build on a loaded machine takes a while to show its window.
@@ -40,4 +40,8 @@ for _ in $(seq 300); do
     sleep 0.1
 done
 echo "screen ${sw}x$sh: window at $got, expected $want"
-[ "$got" = "$want" ]
+if [ "$got" != "$want" ]; then
+    echo "--- tool output" >&2
+    cat "$work/tool.log" >&2
+    exit 1
+fi

@@ -4,7 +4,10 @@
 # The display number is drawn at random from a wide range and skipped while
 # any trace of an earlier server is left on it: a server of a test that just
 # ended may still answer on its number while it shuts down, and a client
-# that reached it would lose its display a moment later.
+# that reached it would lose its display a moment later. The server never
+# resets: by default an X server starts over when its last client leaves,
+# and the probe that finds it up is such a client, so the tool started right
+# after it would find the display gone for the moment of the reset.
 # usage: start_xvfb WIDTHxHEIGHT WORKDIR
 #   sets xvfb_pid (for the caller's clean-up) and exports DISPLAY; on failure
 #   says why on standard error and returns 1.
@@ -13,7 +16,7 @@ start_xvfb() {
     for ((attempt = 0; attempt < 20; attempt++)); do
         n=$((100 + RANDOM % 800))
         [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-        Xvfb ":$n" -screen 0 "${screen}x24" -nolisten tcp 2>"$work/xvfb.log" &
+        Xvfb ":$n" -screen 0 "${screen}x24" -nolisten tcp -noreset 2>"$work/xvfb.log" &
         xvfb_pid=$!
         for ((i = 0; i < 300; i++)); do # 15 s in steps of 50 ms
             kill -0 "$xvfb_pid" 2>/dev/null || break
