@@ -41,7 +41,7 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_CHECKSUM SHA256)
 # The source archive (package_source) leaves out build folders and history.
 set(CPACK_SOURCE_GENERATOR TGZ)
-set(CPACK_SOURCE_IGNORE_FILES "/\\.git/" "/build[^/]*/" "/Testing/")
+set(CPACK_SOURCE_IGNORE_FILES "/[.]git/" "/build[^/]*/" "/Testing/")
 # cpack, like cmake --install, packs the tree as it was built instead of
 # building it first, so that the archive test takes the tree under test as it
 # is; scripts/package builds before it packs.
