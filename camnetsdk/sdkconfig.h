@@ -15,7 +15,8 @@ struct ConnectLimits
 
 void setConnectLimits(uint32_t waitMs, uint32_t tries);
 ConnectLimits connectLimits();
-// No call may keep the caller waiting longer than this, whatever the camera does.
+// How long one call may wait for the camera once connected; with the
+// connect bound it makes the one deadline of every call (see HttpClient).
 constexpr long requestTimeoutMs = 5000;
 
 struct ReconnectPolicy
