@@ -216,7 +216,7 @@ int32_t CamNet_RealPlay(int32_t loginId, const PreviewRequest *request,
         return fail(CAMNET_ERR_OUT_OF_RESOURCES, -1);
     auto preview = std::make_shared<PreviewSession>(
         PreviewSession::Target{handle, loginId, url, session->user(), session->password(),
-                               request->window, callback, context});
+                               false, false, request->window, callback, context});
     if (const int32_t error = preview->start()) {
         previews.release(handle);
         return fail(error, -1);

@@ -30,6 +30,10 @@ public:
         std::string url;
         std::string user;
         std::string password;
+        // Only for rtsp:// URLs: RTP over UDP instead of interleaved on the
+        // RTSP connection, and whether a Basic challenge may be answered.
+        bool rtspUdp = false;
+        bool rtspBasicAuth = false;
         uintptr_t window; // 0 or not a window: frames are counted, not drawn
         CamNet_DataCallback callback;
         void *context;

@@ -24,8 +24,8 @@ std::string lowered(std::string text)
 } // namespace
 
 StreamProbe::StreamProbe(const std::string &url, const std::string &user,
-                         const std::string &password)
-    : m_url(url), m_user(user), m_password(password)
+                         const std::string &password, bool allowBasic)
+    : m_url(url), m_user(user), m_password(password), m_allowBasic(allowBasic)
 {
 }
 

@@ -12,7 +12,10 @@
 class StreamProbe
 {
 public:
-    StreamProbe(const std::string &url, const std::string &user, const std::string &password);
+    // allowBasic: whether an RTSP camera may be answered with Basic
+    // authentication; HTTP cameras are only ever answered with Digest.
+    StreamProbe(const std::string &url, const std::string &user, const std::string &password,
+                bool allowBasic = false);
 
     // CAMNET_ERR_NONE when the camera starts sending the stream in time.
     int32_t run(HttpClient::Deadline deadline);
@@ -24,6 +27,7 @@ private:
     std::string m_url;
     std::string m_user;
     std::string m_password;
+    bool m_allowBasic = false;
     long m_status = 0;
     bool m_multipart = false;
     bool m_accepted = false;
