@@ -60,6 +60,23 @@ void freeStream(void *cls)
     delete static_cast<StreamContext *>(cls);
 }
 
+QByteArray streamPart(CamServer::MjpegShape shape, const QByteArray &jpeg, bool first)
+{
+    using Shape = CamServer::MjpegShape;
+    QByteArray part;
+    // RFC 2046 counts the CR LF before a boundary as part of that boundary,
+    // so a camera may hold it back until the next frame is ready.
+    if (shape == Shape::LateCrlf && !first)
+        part += "\r\n";
+    part += QByteArray("--") + boundary + "\r\nContent-Type: image/jpeg\r\n";
+    if (shape != Shape::NoLength)
+        part += "Content-Length: " + QByteArray::number(jpeg.size()) + "\r\n";
+    part += "\r\n" + jpeg;
+    if (shape != Shape::LateCrlf)
+        part += "\r\n";
+    return part;
+}
+
 } // namespace
 
 CamServer::CamServer(CamState &state, const Options &options)
@@ -294,10 +311,7 @@ ssize_t CamServer::readStream(void *cls, uint64_t, char *buf, size_t max)
                    std::chrono::microseconds(1000000 / std::max(1, self->m_options.fps));
         const QByteArray jpeg = SceneRenderer::jpeg(SceneRenderer::render(
             ctx->channel, self->m_state.calibration(), self->m_state.fusionOn(), ++ctx->frame));
-        ctx->part =
-            QByteArray("--") + boundary +
-            "\r\nContent-Type: image/jpeg\r\nContent-Length: " + QByteArray::number(jpeg.size()) +
-            "\r\n\r\n" + jpeg + "\r\n";
+        ctx->part = streamPart(self->m_options.mjpegShape, jpeg, ctx->frame == 1);
         ctx->sent = 0;
         self->m_state.countRequest(QStringLiteral("framesRendered"));
     }

@@ -21,6 +21,14 @@
 class CamServer
 {
 public:
+    // How the parts of an MJPEG stream are framed; cameras differ here.
+    enum class MjpegShape
+    {
+        Standard, // Content-Length, and the CR LF right after the JPEG
+        NoLength, // no Content-Length: only the next boundary ends a part
+        LateCrlf, // the CR LF after the JPEG goes out with the next boundary
+    };
+
     struct Options
     {
         QString listen = QStringLiteral("127.0.0.1");
@@ -31,6 +39,7 @@ public:
         int fps = 25;
         unsigned connectionLimit = 64;
         unsigned idleTimeout = 15; // seconds
+        MjpegShape mjpegShape = MjpegShape::Standard;
     };
 
     static constexpr size_t maxBodyBytes = 64 * 1024;

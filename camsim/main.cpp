@@ -32,7 +32,8 @@ void usage()
     std::fprintf(stderr,
                  "usage: camsim [--listen ADDR] [--port N] [--user U] [--password P]\n"
                  "              [--state FILE] [--fps N] [--nonce-timeout SECONDS]\n"
-                 "              [--max-connections N] [--idle-timeout SECONDS] [faults...]\n"
+                 "              [--max-connections N] [--idle-timeout SECONDS]\n"
+                 "              [--mjpeg-shape standard|no-length|late-crlf] [faults...]\n"
                  "faults, also switched by PUT /camsim/faults with \"name=value\":\n%s",
                  faults.constData());
 }
@@ -91,6 +92,12 @@ bool parseOption(const QByteArray &arg, const char *value, Settings *s)
         o.connectionLimit = unsigned(n);
     else if (arg == "--idle-timeout" && parseNumber(value, 1, 3600, &n))
         o.idleTimeout = unsigned(n);
+    else if (arg == "--mjpeg-shape" && std::strcmp(value, "standard") == 0)
+        o.mjpegShape = CamServer::MjpegShape::Standard;
+    else if (arg == "--mjpeg-shape" && std::strcmp(value, "no-length") == 0)
+        o.mjpegShape = CamServer::MjpegShape::NoLength;
+    else if (arg == "--mjpeg-shape" && std::strcmp(value, "late-crlf") == 0)
+        o.mjpegShape = CamServer::MjpegShape::LateCrlf;
     else
         return false;
     return true;
