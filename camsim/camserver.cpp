@@ -309,8 +309,11 @@ ssize_t CamServer::readStream(void *cls, uint64_t, char *buf, size_t max)
         }
         ctx->due = std::max(ctx->due, now) +
                    std::chrono::microseconds(1000000 / std::max(1, self->m_options.fps));
-        const QByteArray jpeg = SceneRenderer::jpeg(SceneRenderer::render(
-            ctx->channel, self->m_state.calibration(), self->m_state.fusionOn(), ++ctx->frame));
+        const QSize size =
+            ctx->channel == 2 ? self->m_options.thermalSize : self->m_options.visibleSize;
+        const QByteArray jpeg = SceneRenderer::jpeg(
+            SceneRenderer::render(ctx->channel, self->m_state.calibration(),
+                                  self->m_state.fusionOn(), ++ctx->frame, size));
         ctx->part = streamPart(self->m_options.mjpegShape, jpeg, ctx->frame == 1);
         ctx->sent = 0;
         self->m_state.countRequest(QStringLiteral("framesRendered"));

@@ -5,6 +5,7 @@
 #include "digestauth.h"
 
 #include <QByteArray>
+#include <QSize>
 #include <QString>
 
 #include <atomic>
@@ -40,6 +41,8 @@ public:
         unsigned connectionLimit = 64;
         unsigned idleTimeout = 15; // seconds
         MjpegShape mjpegShape = MjpegShape::Standard;
+        QSize visibleSize{640, 480}; // channel 1
+        QSize thermalSize{640, 480}; // channel 2
     };
 
     static constexpr size_t maxBodyBytes = 64 * 1024;

@@ -3,6 +3,8 @@
 
 #include <QByteArray>
 #include <QGuiApplication>
+#include <QList>
+#include <QSize>
 #include <QString>
 
 #include <csignal>
@@ -33,7 +35,9 @@ void usage()
                  "usage: camsim [--listen ADDR] [--port N] [--user U] [--password P]\n"
                  "              [--state FILE] [--fps N] [--nonce-timeout SECONDS]\n"
                  "              [--max-connections N] [--idle-timeout SECONDS]\n"
-                 "              [--mjpeg-shape standard|no-length|late-crlf] [faults...]\n"
+                 "              [--mjpeg-shape standard|no-length|late-crlf]\n"
+                 "              [--visible-size WxH] [--thermal-size WxH] [faults...]\n"
+                 "picture sizes: even numbers, 160x120 to 3840x2160; 640x480 unless given\n"
                  "faults, also switched by PUT /camsim/faults with \"name=value\":\n%s",
                  faults.constData());
 }
@@ -45,6 +49,18 @@ bool parseNumber(const char *text, long min, long max, long *out)
     if (!*text || *end || v < min || v > max)
         return false;
     *out = v;
+    return true;
+}
+
+// "WxH", both even (4:2:0 video halves them) and within what an encoder takes.
+bool parseSize(const char *text, QSize *out)
+{
+    const QList<QByteArray> parts = QByteArray(text).split('x');
+    long w = 0, h = 0;
+    if (parts.size() != 2 || !parseNumber(parts[0].constData(), 160, 3840, &w) ||
+        !parseNumber(parts[1].constData(), 120, 2160, &h) || w % 2 || h % 2)
+        return false;
+    *out = QSize(int(w), int(h));
     return true;
 }
 
@@ -98,6 +114,10 @@ bool parseOption(const QByteArray &arg, const char *value, Settings *s)
         o.mjpegShape = CamServer::MjpegShape::NoLength;
     else if (arg == "--mjpeg-shape" && std::strcmp(value, "late-crlf") == 0)
         o.mjpegShape = CamServer::MjpegShape::LateCrlf;
+    else if (arg == "--visible-size")
+        return parseSize(value, &o.visibleSize);
+    else if (arg == "--thermal-size")
+        return parseSize(value, &o.thermalSize);
     else
         return false;
     return true;

@@ -25,18 +25,21 @@ void drawLabel(QPainter &p, const QString &text)
 } // namespace
 
 QImage SceneRenderer::render(int channel, const CamState::Calibration &calibration, bool fusionOn,
-                             quint64 frame)
+                             quint64 frame, const QSize &size)
 {
-    QImage image(width, height, QImage::Format_RGB32);
+    QImage image(size, QImage::Format_RGB32);
+    QPainter p(&image);
+    // Everything below is laid out in the 640 x 480 frame, so that the overlay
+    // sits where the alignment error says, whatever size is streamed.
+    p.scale(size.width() / double(width), size.height() / double(height));
     if (channel == 2) {
         // The thermal channel shows its own lens's view, not the calibrated overlay.
-        drawThermal(image, CamState::thermalLensView(), 1.0, frame);
+        drawThermal(p, CamState::thermalLensView(), 1.0, frame);
     } else {
-        drawVisible(image, frame);
+        drawVisible(p, frame);
         if (fusionOn)
-            drawThermal(image, calibration, 0.55, frame);
+            drawThermal(p, calibration, 0.55, frame);
     }
-    QPainter p(&image);
     drawLabel(p, QStringLiteral("Channel %1 %2  frame %3")
                      .arg(channel)
                      .arg(channel == 2 ? QStringLiteral("thermal") : QStringLiteral("visible"))
@@ -53,9 +56,9 @@ QByteArray SceneRenderer::jpeg(const QImage &image)
     return bytes;
 }
 
-void SceneRenderer::drawVisible(QImage &image, quint64 frame)
+void SceneRenderer::drawVisible(QPainter &p, quint64 frame)
 {
-    QPainter p(&image);
+    p.save();
     p.setRenderHint(QPainter::Antialiasing);
     QLinearGradient sky(0, 0, 0, height * 0.55);
     sky.setColorAt(0, QColor(90, 150, 220));
@@ -75,18 +78,19 @@ void SceneRenderer::drawVisible(QImage &image, quint64 frame)
         p.setBrush(QColor(230, 80, 40));
         p.drawEllipse(centre, 8, 8);
     }
+    p.restore();
 }
 
-void SceneRenderer::drawThermal(QImage &image, const CamState::Calibration &calibration,
+void SceneRenderer::drawThermal(QPainter &p, const CamState::Calibration &calibration,
                                 double opacity, quint64 frame)
 {
-    QPainter p(&image);
+    p.save();
     p.setRenderHint(QPainter::Antialiasing);
     p.setOpacity(opacity);
     QLinearGradient cold(0, 0, 0, height);
     cold.setColorAt(0, QColor(10, 0, 40));
     cold.setColorAt(1, QColor(40, 0, 90));
-    p.fillRect(image.rect(), cold);
+    p.fillRect(QRectF(0, 0, width, height), cold);
     const double sx = calibration.horScale / double(CamState::idealScale);
     const double sy = calibration.verScale / double(CamState::idealScale);
     const double pulse = 1.0 + 0.05 * std::sin(frame * 0.2);
@@ -101,4 +105,5 @@ void SceneRenderer::drawThermal(QImage &image, const CamState::Calibration &cali
         p.setBrush(heat);
         p.drawEllipse(centre, 34 * sx * pulse, 34 * sy * pulse);
     }
+    p.restore();
 }
