@@ -1,6 +1,7 @@
 #include "previewsession.h"
 
 #include "childwindow.h"
+#include "reframeprobe.h"
 #include "sdkconfig.h"
 
 #include <gst/gst.h>
@@ -118,6 +119,7 @@ GstElement *PreviewSession::buildPipeline()
     GstElement *source = childByName(pipeline, "src");
     g_object_set(source, "location", m_target.url.c_str(), "user-id", m_target.user.c_str(),
                  "user-pw", m_target.password.c_str(), nullptr);
+    ReframeProbe::attach(source);
     gst_object_unref(source);
 
     GstElement *queue = childByName(pipeline, "frames");
