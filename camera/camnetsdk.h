@@ -47,7 +47,8 @@ enum CamNet_ErrorCode
     CAMNET_ERR_OUT_OF_RESOURCES = 11,     /* memory, threads or sockets ran out */
     CAMNET_ERR_UNKNOWN_PREVIEW = 12,      /* the preview handle names no running preview */
     CAMNET_ERR_PROTOCOL = 13,             /* the camera's reply could not be understood */
-    CAMNET_ERR_NO_DISPLAY = 14            /* the preview window could not be drawn into */
+    CAMNET_ERR_NO_DISPLAY = 14,           /* the preview window could not be drawn into */
+    CAMNET_ERR_BAD_PROFILE = 15           /* the device profile is unusable; see standard error */
 };
 
 /* Login: filled by the caller, 400 bytes on every build. */
@@ -207,7 +208,9 @@ CAMNET_STATIC_ASSERT(offsetof(StdConfigRecord, statusSize) == 56, "StdConfigReco
 /* What the data callback is handed. */
 enum CamNet_DataType
 {
-    CAMNET_DATA_FRAME = 1 /* one whole JPEG frame, as received from the camera */
+    CAMNET_DATA_FRAME = 1,      /* one whole JPEG frame, as received from the camera */
+    CAMNET_DATA_ACCESS_UNIT = 2 /* one H.264 or H.265 access unit of an RTSP stream, as
+                                   received (byte-stream format, start codes included) */
 };
 
 /* Called from the SDK's thread for each received frame of a preview. Once
@@ -228,7 +231,16 @@ CAMNET_API int32_t CamNet_SetConnectTime(uint32_t waitMs, uint32_t tries);
 CAMNET_API int32_t CamNet_SetReconnect(uint32_t intervalMs, int32_t enable);
 /* The address is a host name, an IPv4 literal or an IPv6 literal (bracketed
  * or not, with an optional %zone); anything else fails with
- * CAMNET_ERR_BAD_ARGUMENT before anything is sent. A wrong password costs the
+ * CAMNET_ERR_BAD_ARGUMENT before anything is sent.
+ * Each login reads the device profile: the INI file named by the environment
+ * variable CAMNETSDK_PROFILE (when set and not empty), else camnetsdk.ini
+ * beside this library, else none, which means the simulator's own protocol.
+ * Its [General] group, overridden key by key by a group named after the
+ * address exactly as given, may set loginCheck, streamUrl, rtspTransport,
+ * rtspBasicAuth and stdConfigPath (see camnetsdk.ini.example). A profile that
+ * cannot be read, does not parse, or holds an unknown key or a bad value fails
+ * the login with CAMNET_ERR_BAD_PROFILE and one line on standard error naming
+ * the file, the line and the fault; nothing falls back to a default. A wrong password costs the
  * camera one failed attempt: a refused Digest answer is repeated only when
  * the camera marks its nonce stale. */
 CAMNET_API int32_t CamNet_Login(const LoginRequest *request, DeviceInfoReply *reply);

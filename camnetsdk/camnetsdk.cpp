@@ -4,6 +4,7 @@
 
 #include "curlerror.h"
 #include "deviceinfo.h"
+#include "deviceprofile.h"
 #include "hostaddress.h"
 #include "httpclient.h"
 #include "loginregistry.h"
@@ -20,6 +21,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -96,9 +98,8 @@ int32_t stdConfig(int32_t loginId, uint32_t command, StdConfigRecord *record)
         body.append(static_cast<const char *>(record->condition), record->conditionSize);
     if (record->inputSize)
         body.append(static_cast<const char *>(record->input), record->inputSize);
-    const std::string path = "/camnet/stdconfig/" + std::to_string(command) +
-                             "?conditionSize=" + std::to_string(record->conditionSize) +
-                             "&outputSize=" + std::to_string(record->outputSize);
+    const std::string path =
+        session->profile().stdConfigPath(command, record->conditionSize, record->outputSize);
     const size_t cap = std::max<size_t>(record->outputSize, record->statusSize) + 1;
     const HttpResult reply =
         session->perform("POST", path, &body, "application/octet-stream", cap, deadline);
@@ -161,25 +162,37 @@ int32_t CamNet_Login(const LoginRequest *request, DeviceInfoReply *reply)
     if (!initialised)
         return fail(CAMNET_ERR_NOT_INITIALISED, -1);
     std::string host;
-    if (!request || !reply || request->port == 0 ||
-        !hostForUrl(fieldText(request->address, sizeof request->address), &host))
+    const std::string address =
+        request ? fieldText(request->address, sizeof request->address) : std::string();
+    if (!request || !reply || request->port == 0 || !hostForUrl(address, &host))
         return fail(CAMNET_ERR_BAD_ARGUMENT, -1);
+    // Read at every login, so that an edited profile applies to the next connect.
+    DeviceProfile profile;
+    std::string problem;
+    if (!DeviceProfile::read(DeviceProfile::locate(), address, &profile, &problem)) {
+        std::fprintf(stderr, "%s\n", problem.c_str());
+        return fail(CAMNET_ERR_BAD_PROFILE, -1);
+    }
     auto session = std::make_shared<LoginSession>(
         host, request->port, fieldText(request->userName, sizeof request->userName),
-        fieldText(request->password, sizeof request->password));
+        fieldText(request->password, sizeof request->password), profile);
     if (!session->valid())
         return fail(CAMNET_ERR_OUT_OF_RESOURCES, -1);
 
     const HttpResult result =
-        session->perform("GET", "/camnet/device", nullptr, nullptr, loginReplyCap, deadline);
+        session->perform("GET", profile.loginCheck(), nullptr, nullptr, loginReplyCap, deadline);
     if (result.error)
         return fail(result.error, -1);
     // A camera without the login check's resource speaks another protocol.
     if (const int32_t error = camNetErrorOfStatus(result.status, CAMNET_ERR_PROTOCOL))
         return fail(error, -1);
-    DeviceInfoReply info;
-    if (result.truncated || !readDeviceInfo(result.body, &info))
+    // A camera's own login check may answer anything on success; ours names the device.
+    DeviceInfoReply info{};
+    const bool described = !result.truncated && readDeviceInfo(result.body, &info);
+    if (!described && profile.builtInLoginCheck())
         return fail(CAMNET_ERR_PROTOCOL, -1);
+    if (!described)
+        info = DeviceInfoReply{};
 
     const int32_t id = LoginRegistry::instance().add(std::move(session));
     if (id < 0)
@@ -205,18 +218,20 @@ int32_t CamNet_RealPlay(int32_t loginId, const PreviewRequest *request,
     if (!mediaReady)
         return fail(CAMNET_ERR_NOT_SUPPORTED, -1);
 
-    const std::string url =
-        session->baseUrl() + "/camnet/channels/" + std::to_string(request->channel) + "/stream";
-    if (const int32_t error = StreamProbe(url, session->user(), session->password()).run(deadline))
+    const DeviceProfile &profile = session->profile();
+    const std::string url = session->streamUrl(request->channel);
+    if (const int32_t error =
+            StreamProbe(url, session->user(), session->password(), profile.rtspBasicAuth())
+                .run(deadline))
         return fail(error, -1);
 
     PreviewRegistry &previews = PreviewRegistry::instance();
     const int32_t handle = previews.reserve();
     if (handle < 0)
         return fail(CAMNET_ERR_OUT_OF_RESOURCES, -1);
-    auto preview = std::make_shared<PreviewSession>(
-        PreviewSession::Target{handle, loginId, url, session->user(), session->password(),
-                               false, false, request->window, callback, context});
+    auto preview = std::make_shared<PreviewSession>(PreviewSession::Target{
+        handle, loginId, url, session->user(), session->password(), profile.rtspUdp(),
+        profile.rtspBasicAuth(), request->window, callback, context});
     if (const int32_t error = preview->start()) {
         previews.release(handle);
         return fail(error, -1);

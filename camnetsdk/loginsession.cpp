@@ -32,9 +32,10 @@ size_t collect(char *data, size_t size, size_t count, void *userData)
 } // namespace
 
 LoginSession::LoginSession(const std::string &urlHost, uint16_t port, const std::string &user,
-                           const std::string &password)
-    : m_curl(curl_easy_init()), m_base("http://" + urlHost + ":" + std::to_string(port)),
-      m_user(user), m_password(password)
+                           const std::string &password, const DeviceProfile &profile)
+    : m_curl(curl_easy_init()), m_urlHost(urlHost), m_port(port),
+      m_base("http://" + urlHost + ":" + std::to_string(port)), m_user(user), m_password(password),
+      m_profile(profile)
 {
     // Set once and kept: resetting the handle would also forget the Digest
     // nonce, and every request would pay for a fresh 401 challenge.
@@ -48,6 +49,11 @@ LoginSession::~LoginSession()
 {
     if (m_curl)
         curl_easy_cleanup(m_curl);
+}
+
+std::string LoginSession::streamUrl(int channel) const
+{
+    return m_profile.streamUrl(m_urlHost, m_port, channel);
 }
 
 HttpResult LoginSession::perform(const std::string &method, const std::string &path,

@@ -3,6 +3,7 @@
 #ifndef LOGINSESSION_H
 #define LOGINSESSION_H
 
+#include "deviceprofile.h"
 #include "httpclient.h"
 #include "httpresult.h"
 
@@ -14,7 +15,7 @@ class LoginSession
 public:
     // urlHost is the camera's host as a URL carries it (see hostForUrl).
     LoginSession(const std::string &urlHost, uint16_t port, const std::string &user,
-                 const std::string &password);
+                 const std::string &password, const DeviceProfile &profile);
     ~LoginSession();
     LoginSession(const LoginSession &) = delete;
     LoginSession &operator=(const LoginSession &) = delete;
@@ -24,6 +25,9 @@ public:
     const std::string &baseUrl() const { return m_base; }
     const std::string &user() const { return m_user; }
     const std::string &password() const { return m_password; }
+    const DeviceProfile &profile() const { return m_profile; }
+    // The channel's live stream as the profile places it.
+    std::string streamUrl(int channel) const;
 
     // Sends one request and waits for its reply, keeping at most bodyCap
     // bytes of the body, and gives up at the deadline, including the time
@@ -35,9 +39,12 @@ public:
 private:
     std::timed_mutex m_mutex;
     CURL *m_curl = nullptr;
+    std::string m_urlHost;
+    uint16_t m_port;
     std::string m_base;
     std::string m_user;
     std::string m_password;
+    DeviceProfile m_profile;
 };
 
 #endif // LOGINSESSION_H
