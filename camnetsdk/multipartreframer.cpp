@@ -94,6 +94,8 @@ bool MultipartReframer::seekBoundary()
             return fail("a line between parts is longer than 16 KiB");
         return false;
     }
+    if (newline - m_pos > maxHeaderBytes)
+        return fail("a line between parts is longer than 16 KiB");
     std::string line = m_buffer.substr(m_pos, newline - m_pos);
     const size_t consumed = newline + 1 - m_pos;
     m_pos = newline + 1;
@@ -201,6 +203,8 @@ bool MultipartReframer::readJpegBody()
     const size_t end = m_walk.advance(m_buffer, m_pos + m_walked, m_pos + walkTo);
     m_walked = walkTo;
     if (end != npos) {
+        if (end - m_pos > maxPartBytes)
+            return fail("a part is larger than 8 MiB");
         emitPart(m_pos, end - m_pos);
         m_pos = end;
         m_state = State::SeekBoundary;
@@ -212,12 +216,16 @@ bool MultipartReframer::readJpegBody()
             --size;
         if (size > 0 && m_buffer[m_pos + size - 1] == '\r')
             --size;
+        if (size > maxPartBytes)
+            return fail("a part is larger than 8 MiB");
         emitPart(m_pos, size);
         m_pos += boundaryAt;
         m_state = State::SeekBoundary;
         return true;
     }
-    if (available > maxPartBytes)
+    // Room for the CR LF and a delimiter still arriving after a body of the
+    // largest size, so that where the bytes were cut makes no difference.
+    if (available > maxPartBytes + delimiter.size() + 2)
         return fail("a part is larger than 8 MiB");
     // The delimiter may be arriving split; look again from where it could start.
     m_searched = available >= delimiter.size() ? available - delimiter.size() + 1 : 0;
