@@ -1,8 +1,8 @@
 // Live previews of the real SDK against the camera simulator on loopback:
 // frames counted without a window, video painted into a real X window that it
-// follows in size, reconnects after the camera comes back, refused and
-// stalled streams, logouts that end their previews, no callback once a stop
-// has returned, and login identifiers that are not handed out again.
+// follows in size, every shape of MJPEG part that cameras send, reconnects after the camera comes
+// back, refused and stalled streams, logouts that end their previews, no callback once a stop has
+// returned, and login identifiers that are not handed out again.
 #include "camnetsdk.h"
 #include "camsimprocess.h"
 #include "sdkcalls.h"
@@ -356,6 +356,8 @@ private slots:
     void headlessPreviewsCountFramesOnBothChannels();
     void windowlessFallbacksStillCountFrames();
     void previewPaintsWindowAndFollowsItsSize();
+    void everyMjpegPartShapePlays_data();
+    void everyMjpegPartShapePlays();
     void previewComesBackAfterCameraRestart();
     void streamsThatCannotStartFailAtOnce();
     void stopReturnsPromptlyOnStalledStream();
@@ -547,6 +549,39 @@ void TestPreview::previewPaintsWindowAndFollowsItsSize()
     // With the child window gone the widget's own background shows again.
     widget.update();
     QTRY_COMPARE_WITH_TIMEOUT(QColor(grab(widget).pixel(100, 75)), QColor(Qt::magenta), slow);
+    QCOMPARE(CamNet_Logout(id), 1);
+}
+
+void TestPreview::everyMjpegPartShapePlays_data()
+{
+    QTest::addColumn<QString>("shape");
+    QTest::newRow("standard") << "standard";
+    QTest::newRow("no Content-Length") << "no-length";
+    QTest::newRow("CR LF sent with the next boundary") << "late-crlf";
+}
+
+void TestPreview::everyMjpegPartShapePlays()
+{
+    QFETCH(QString, shape);
+    TestSupport::Camsim sim({"--mjpeg-shape", shape});
+    QVERIFY(sim.port());
+    const int32_t id = TestSupport::login(sim.port());
+    QVERIFY(id >= 0);
+
+    QWidget widget;
+    QVERIFY(showMagenta(&widget, 320, 240));
+    const int32_t handle = realPlay(id, 1, widget.winId());
+    QVERIFY2(handle >= 0, qPrintable(QString::number(CamNet_GetLastError())));
+    QTRY_VERIFY_WITH_TIMEOUT(looksLikeVisibleScene(grab(widget)), slow);
+    QTRY_VERIFY_WITH_TIMEOUT(stats(handle).framesDrawn >= 25, slow);
+
+    // Each frame is handed on exactly as the camera encoded it, and the
+    // stream was never refused and started again.
+    const CallbackLog::Entry entry = callbackLog.entry(handle);
+    QVERIFY(entry.calls >= 25);
+    QCOMPARE(entry.jpegs, entry.calls);
+    QCOMPARE(stats(handle).reconnects, 0u);
+    QCOMPARE(CamNet_StopRealPlay(handle), 1);
     QCOMPARE(CamNet_Logout(id), 1);
 }
 
