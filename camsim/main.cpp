@@ -1,5 +1,6 @@
 #include "camserver.h"
 #include "camstate.h"
+#include "rtspserver.h"
 
 #include <QByteArray>
 #include <QGuiApplication>
@@ -20,6 +21,11 @@ struct Settings
     CamServer::Options options;
     QString stateFile;
     QByteArray faults; // in the form PUT /camsim/faults takes
+    // RTSP is served only when asked for, so that simulators started side by
+    // side do not compete for its port.
+    bool rtsp = false;
+    uint16_t rtspPort = 8554;
+    RtspServer::Codec rtspCodec = RtspServer::Codec::H264;
 };
 
 void usage()
@@ -36,8 +42,11 @@ void usage()
                  "              [--state FILE] [--fps N] [--nonce-timeout SECONDS]\n"
                  "              [--max-connections N] [--idle-timeout SECONDS]\n"
                  "              [--mjpeg-shape standard|no-length|late-crlf]\n"
-                 "              [--visible-size WxH] [--thermal-size WxH] [faults...]\n"
+                 "              [--visible-size WxH] [--thermal-size WxH]\n"
+                 "              [--rtsp-port N] [--rtsp-codec h264|h265|jpeg] [faults...]\n"
                  "picture sizes: even numbers, 160x120 to 3840x2160; 640x480 unless given\n"
+                 "RTSP (rtsp://ADDR:N/channels/1 and 2) runs when either RTSP option is given;\n"
+                 "port 8554 and h264 unless given, port 0 picks a free one\n"
                  "faults, also switched by PUT /camsim/faults with \"name=value\":\n%s",
                  faults.constData());
 }
@@ -114,6 +123,11 @@ bool parseOption(const QByteArray &arg, const char *value, Settings *s)
         o.mjpegShape = CamServer::MjpegShape::NoLength;
     else if (arg == "--mjpeg-shape" && std::strcmp(value, "late-crlf") == 0)
         o.mjpegShape = CamServer::MjpegShape::LateCrlf;
+    else if (arg == "--rtsp-port" && parseNumber(value, 0, 65535, &n)) {
+        s->rtsp = true;
+        s->rtspPort = uint16_t(n);
+    } else if (arg == "--rtsp-codec" && RtspServer::parseCodec(value, &s->rtspCodec))
+        s->rtsp = true;
     else if (arg == "--visible-size")
         return parseSize(value, &o.visibleSize);
     else if (arg == "--thermal-size")
@@ -165,10 +179,26 @@ int prepareState(const Settings &settings, CamState *state)
     return -1;
 }
 
-// Serves until SIGINT or SIGTERM; the exit code.
-int serve(CamState &state, const CamServer::Options &options)
+RtspServer::Options rtspOptions(const Settings &settings)
 {
-    // Block the stop signals in every thread the server starts, and wait for
+    const CamServer::Options &o = settings.options;
+    RtspServer::Options r;
+    r.listen = o.listen;
+    r.port = settings.rtspPort;
+    r.user = o.user;
+    r.password = o.password;
+    r.fps = o.fps;
+    r.codec = settings.rtspCodec;
+    r.visibleSize = o.visibleSize;
+    r.thermalSize = o.thermalSize;
+    r.connectionLimit = o.connectionLimit;
+    return r;
+}
+
+// Serves until SIGINT or SIGTERM; the exit code.
+int serve(CamState &state, const Settings &settings)
+{
+    // Block the stop signals in every thread the servers start, and wait for
     // them here, so that shutting down happens outside a signal handler.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
@@ -177,20 +207,26 @@ int serve(CamState &state, const CamServer::Options &options)
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
+    const CamServer::Options &options = settings.options;
     CamServer server(state, options);
+    RtspServer rtsp(state, rtspOptions(settings));
     QString error;
-    if (!server.start(&error)) {
+    if (!server.start(&error) || (settings.rtsp && !rtsp.start(&error))) {
         std::fprintf(stderr, "camsim: %s\n", qPrintable(error));
         return 1;
     }
     std::printf("camsim listening on %s port %u\n", qPrintable(options.listen),
                 unsigned(server.boundPort()));
+    if (settings.rtsp)
+        std::printf("camsim rtsp on %s port %u codec %s\n", qPrintable(options.listen),
+                    unsigned(rtsp.boundPort()), RtspServer::codecName(settings.rtspCodec));
     std::fflush(stdout);
 
     int signal = 0;
     sigwait(&stopSignals, &signal);
     std::printf("camsim: stopping on signal %d\n", signal);
     std::fflush(stdout);
+    rtsp.stop();
     server.stop();
     return 0;
 }
@@ -208,5 +244,5 @@ int main(int argc, char **argv)
     CamState state;
     if (const int code = prepareState(settings, &state); code >= 0)
         return code;
-    return serve(state, settings.options);
+    return serve(state, settings);
 }

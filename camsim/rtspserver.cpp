@@ -1,0 +1,270 @@
+#include "rtspserver.h"
+
+#include "rtspauth.h"
+#include "rtspfeed.h"
+
+#include <cstdio>
+
+namespace {
+
+// How often the drop fault is looked at while it is off; a connection that
+// opens while it is on is closed at once.
+constexpr guint dropCheckMs = 50;
+
+gboolean closeOne(gpointer client)
+{
+    gst_rtsp_client_close(GST_RTSP_CLIENT(client));
+    return G_SOURCE_REMOVE;
+}
+
+GstRTSPFilterResult removeEvery(GstRTSPServer *, GstRTSPClient *, gpointer)
+{
+    return GST_RTSP_FILTER_REMOVE;
+}
+
+gboolean quitLoop(gpointer loop)
+{
+    g_main_loop_quit(static_cast<GMainLoop *>(loop));
+    return G_SOURCE_REMOVE;
+}
+
+} // namespace
+
+bool RtspServer::parseCodec(const QByteArray &name, Codec *codec)
+{
+    for (Codec c : {Codec::H264, Codec::H265, Codec::Jpeg}) {
+        if (name == codecName(c)) {
+            *codec = c;
+            return true;
+        }
+    }
+    return false;
+}
+
+const char *RtspServer::codecName(Codec codec)
+{
+    switch (codec) {
+    case Codec::H264:
+        return "h264";
+    case Codec::H265:
+        return "h265";
+    case Codec::Jpeg:
+        return "jpeg";
+    }
+    return "";
+}
+
+RtspServer::RtspServer(CamState &state, const Options &options) : m_state(state), m_options(options)
+{
+}
+
+RtspServer::~RtspServer()
+{
+    stop();
+}
+
+QByteArray RtspServer::launchLine() const
+{
+    // A calibration tool wants the newest picture: no B-frames and no
+    // look-ahead, so each frame leaves the encoder as soon as it is drawn,
+    // and a key frame every second, so a client that lost packets recovers.
+    // The parser puts the parameter sets in front of each key frame as a
+    // whole; the payloader would put them before each of its slices, which
+    // splits the frame in two for a client that finds frames by them.
+    const QByteArray keyInterval = QByteArray::number(m_options.fps);
+    QByteArray encoder;
+    switch (m_options.codec) {
+    case Codec::H264:
+        encoder = "x264enc tune=zerolatency speed-preset=ultrafast bframes=0 rc-lookahead=0 "
+                  "key-int-max=" +
+                  keyInterval +
+                  " ! h264parse config-interval=-1 ! video/x-h264,alignment=au"
+                  " ! rtph264pay name=pay0 pt=96 config-interval=0";
+        break;
+    case Codec::H265:
+        encoder = "x265enc tune=zerolatency speed-preset=ultrafast "
+                  "option-string=bframes=0:rc-lookahead=0 key-int-max=" +
+                  keyInterval +
+                  " ! h265parse config-interval=-1 ! video/x-h265,alignment=au"
+                  " ! rtph265pay name=pay0 pt=96 config-interval=0";
+        break;
+    case Codec::Jpeg:
+        encoder = "jpegenc quality=80 ! rtpjpegpay name=pay0 pt=26";
+        break;
+    }
+    // The queue gives the encoder a thread of its own, so that a key frame
+    // that takes long to encode does not delay the drawing of the next frame
+    // and its timestamp; should the encoder fall behind, the oldest frame
+    // waiting goes, not the newest.
+    return "( appsrc name=src ! queue max-size-buffers=2 max-size-bytes=0 max-size-time=0 "
+           "leaky=downstream ! videoconvert ! video/x-raw,format=I420 ! " +
+           encoder + " )";
+}
+
+GstRTSPMediaFactory *RtspServer::factory(int channel)
+{
+    GstRTSPMediaFactory *factory = gst_rtsp_media_factory_new();
+    gst_rtsp_media_factory_set_launch(factory, launchLine().constData());
+    // One pipeline per client: each starts its encoder on a key frame, so a
+    // new client has a picture at once.
+    gst_rtsp_media_factory_set_shared(factory, FALSE);
+    // Unicast only: multicast would send beyond loopback.
+    gst_rtsp_media_factory_set_protocols(
+        factory, GstRTSPLowerTrans(GST_RTSP_LOWER_TRANS_TCP | GST_RTSP_LOWER_TRANS_UDP));
+    RtspAuth::grantAccess(factory);
+    RtspAuth::setChannel(factory, channel);
+    g_signal_connect(factory, "media-configure", G_CALLBACK(&RtspServer::onMediaConfigure), this);
+    return factory;
+}
+
+bool RtspServer::start(QString *error)
+{
+    GError *gerror = nullptr;
+    if (!gst_init_check(nullptr, nullptr, &gerror)) {
+        *error =
+            QStringLiteral("cannot start GStreamer: %1").arg(QString::fromUtf8(gerror->message));
+        g_error_free(gerror);
+        return false;
+    }
+    m_server = gst_rtsp_server_new();
+    gst_rtsp_server_set_address(m_server, m_options.listen.toUtf8().constData());
+    gst_rtsp_server_set_service(m_server, QByteArray::number(m_options.port).constData());
+    GstRTSPAuth *auth =
+        RtspAuth::create(m_state, m_options.user.toUtf8(), m_options.password.toUtf8());
+    gst_rtsp_server_set_auth(m_server, auth);
+    g_object_unref(auth);
+    GstRTSPMountPoints *mounts = gst_rtsp_server_get_mount_points(m_server);
+    for (int channel : {1, 2}) {
+        gst_rtsp_mount_points_add_factory(
+            mounts, QByteArray("/channels/").append(QByteArray::number(channel)).constData(),
+            factory(channel));
+    }
+    g_object_unref(mounts);
+    g_signal_connect(m_server, "client-connected", G_CALLBACK(&RtspServer::onClientConnected),
+                     this);
+
+    m_context = g_main_context_new();
+    GSource *listening = gst_rtsp_server_create_source(m_server, nullptr, &gerror);
+    if (!listening) {
+        *error = QStringLiteral("cannot serve RTSP on %1 port %2: %3")
+                     .arg(m_options.listen)
+                     .arg(m_options.port)
+                     .arg(QString::fromUtf8(gerror->message));
+        g_error_free(gerror);
+        return false;
+    }
+    g_source_attach(listening, m_context);
+    g_source_unref(listening);
+    GSource *tick = g_timeout_source_new(dropCheckMs);
+    g_source_set_callback(tick, &RtspServer::onTick, this, nullptr);
+    g_source_attach(tick, m_context);
+    g_source_unref(tick);
+    m_port = uint16_t(gst_rtsp_server_get_bound_port(m_server));
+
+    m_loop = g_main_loop_new(m_context, FALSE);
+    m_thread = std::thread([this] {
+        g_main_context_push_thread_default(m_context);
+        g_main_loop_run(m_loop);
+        g_main_context_pop_thread_default(m_context);
+    });
+    return true;
+}
+
+void RtspServer::stop()
+{
+    if (m_loop) {
+        // Clients are closed on the loop's own thread, which owns their
+        // connections; closing one stops its pipeline, and with it the feed.
+        GSource *last = g_idle_source_new();
+        g_source_set_priority(last, G_PRIORITY_HIGH);
+        g_source_set_callback(
+            last,
+            [](gpointer self) -> gboolean {
+                auto *server = static_cast<RtspServer *>(self);
+                server->closeClients();
+                quitLoop(server->m_loop);
+                return G_SOURCE_REMOVE;
+            },
+            this, nullptr);
+        g_source_attach(last, m_context);
+        g_source_unref(last);
+        m_thread.join();
+        g_main_loop_unref(m_loop);
+        m_loop = nullptr;
+    }
+    if (m_server) {
+        g_object_unref(m_server);
+        m_server = nullptr;
+    }
+    if (m_context) {
+        g_main_context_unref(m_context);
+        m_context = nullptr;
+    }
+    // Waits for the threads the library started for the pipelines.
+    gst_rtsp_thread_pool_cleanup();
+}
+
+void RtspServer::closeClients(GstRTSPClient *only)
+{
+    if (only)
+        gst_rtsp_client_close(only);
+    else
+        g_list_free(gst_rtsp_server_client_filter(m_server, &removeEvery, nullptr));
+}
+
+void RtspServer::onMediaConfigure(GstRTSPMediaFactory *factory, GstRTSPMedia *media, gpointer self)
+{
+    auto *server = static_cast<RtspServer *>(self);
+    const int channel = RtspAuth::channel(factory);
+    const QSize size = channel == 2 ? server->m_options.thermalSize : server->m_options.visibleSize;
+    server->m_state.countRequest(QStringLiteral("rtspStreams"));
+    if (!RtspFeed::attach(media, server->m_state, channel, size, server->m_options.fps))
+        std::fprintf(stderr, "camsim: RTSP pipeline of channel %d has no picture source\n",
+                     channel);
+}
+
+void RtspServer::onClientConnected(GstRTSPServer *, GstRTSPClient *client, gpointer self)
+{
+    auto *server = static_cast<RtspServer *>(self);
+    g_signal_connect(client, "send-message", G_CALLBACK(&RtspServer::onSendMessage), server);
+    // The new client is not counted among the server's clients yet.
+    GList *clients = gst_rtsp_server_client_filter(server->m_server, nullptr, nullptr);
+    const unsigned open = g_list_length(clients);
+    g_list_free_full(clients, g_object_unref);
+    const bool tooMany = open >= server->m_options.connectionLimit;
+    if (tooMany) {
+        std::printf("RTSP connection refused: %u connections open\n", open);
+        std::fflush(stdout);
+    }
+    if (tooMany || server->m_state.faults().dropConnection) {
+        // The library attaches the client to the loop only after this
+        // signal; the close runs before its first request is read.
+        GSource *close = g_idle_source_new();
+        g_source_set_priority(close, G_PRIORITY_HIGH);
+        g_source_set_callback(close, &closeOne, g_object_ref(client), g_object_unref);
+        g_source_attach(close, server->m_context);
+        g_source_unref(close);
+    }
+}
+
+void RtspServer::onSendMessage(GstRTSPClient *, GstRTSPContext *ctx, GstRTSPMessage *message,
+                               gpointer)
+{
+    if (!ctx || !ctx->request || gst_rtsp_message_get_type(message) != GST_RTSP_MESSAGE_RESPONSE)
+        return;
+    GstRTSPMethod method = GST_RTSP_INVALID;
+    const gchar *uri = nullptr;
+    gst_rtsp_message_parse_request(ctx->request, &method, &uri, nullptr);
+    GstRTSPStatusCode code = GST_RTSP_STS_INVALID;
+    gst_rtsp_message_parse_response(message, &code, nullptr, nullptr);
+    std::printf("RTSP %s %s -> %d\n", gst_rtsp_method_as_text(method), uri ? uri : "?", int(code));
+    std::fflush(stdout);
+}
+
+gboolean RtspServer::onTick(gpointer self)
+{
+    auto *server = static_cast<RtspServer *>(self);
+    if (server->m_state.faults().dropConnection)
+        server->closeClients();
+    return G_SOURCE_CONTINUE;
+}
