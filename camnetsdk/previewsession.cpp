@@ -2,6 +2,7 @@
 
 #include "childwindow.h"
 #include "reframeprobe.h"
+#include "rtspauthguard.h"
 #include "sdkconfig.h"
 
 #include <gst/gst.h>
@@ -12,6 +13,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstring>
 
 namespace {
 
@@ -23,10 +26,34 @@ constexpr size_t maxPendingFrames = 64;
 constexpr uint32_t minReconnectIntervalMs = 50;
 // The loop looks at its state this often even when nothing wakes it.
 constexpr int idlePollMs = 250;
+// The RTSP source notices neither a camera that stops sending over UDP nor
+// one frozen behind an open TCP connection (its keep-alives still leave), so
+// the loop restarts a stream that has brought nothing for this long; the HTTP
+// source gives up after as long by itself.
+constexpr auto stalledAfter = std::chrono::seconds(5);
+// How long the RTSP source waits for the camera's answer to a request, and
+// for the first UDP packet, in microseconds.
+constexpr guint64 rtspTimeoutUs = 5000000;
+// The jitter buffer's depth. Packets in order pass at once; this is only how
+// long a gap is waited for before the frame behind it goes on without it, so
+// it stays short of one frame interval: a calibration wants the newest frame.
+constexpr guint rtspLatencyMs = 30;
 
 GstElement *childByName(GstElement *bin, const char *name)
 {
     return gst_bin_get_by_name(GST_BIN(bin), name);
+}
+
+bool isRtspUrl(const std::string &url)
+{
+    static const char scheme[] = "rtsp://";
+    if (url.size() < sizeof scheme - 1)
+        return false;
+    for (size_t i = 0; i + 1 < sizeof scheme; ++i) {
+        if (std::tolower(static_cast<unsigned char>(url[i])) != scheme[i])
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -50,9 +77,40 @@ struct PipelineHooks
         ++static_cast<PreviewSession *>(self)->m_framesDrawn;
         return GST_PAD_PROBE_OK;
     }
+
+    // Only the video of a camera that also offers audio or metadata is set up.
+    static gboolean onSelectStream(GstElement *, guint, GstCaps *caps, gpointer)
+    {
+        const GstStructure *s = caps ? gst_caps_get_structure(caps, 0) : nullptr;
+        const gchar *media = s ? gst_structure_get_string(s, "media") : nullptr;
+        return media && std::strcmp(media, "video") == 0;
+    }
+
+    // A decoder takes one whole access unit per buffer, whatever depayloader
+    // and parser the codec needed before it: that is a received frame.
+    static void onDecodingElement(GstBin *, GstBin *, GstElement *element, gpointer self)
+    {
+        GstElementFactory *factory = gst_element_get_factory(element);
+        const gchar *klass =
+            factory ? gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS)
+                    : nullptr;
+        if (!klass || !std::strstr(klass, "Decoder"))
+            return;
+        // Frame threads would each hold a frame back; slices cost no delay.
+        if (g_object_class_find_property(G_OBJECT_GET_CLASS(element), "thread-type"))
+            gst_util_set_object_arg(G_OBJECT(element), "thread-type", "slice");
+        if (GstPad *in = gst_element_get_static_pad(element, "sink")) {
+            gst_pad_add_probe(in, GST_PAD_PROBE_TYPE_BUFFER, &PipelineHooks::onReceived, self,
+                              nullptr);
+            gst_object_unref(in);
+        }
+    }
 };
 
-PreviewSession::PreviewSession(Target target) : m_target(std::move(target)) {}
+PreviewSession::PreviewSession(Target target)
+    : m_target(std::move(target)), m_rtsp(isRtspUrl(m_target.url))
+{
+}
 
 PreviewSession::~PreviewSession()
 {
@@ -94,19 +152,21 @@ int32_t PreviewSession::start()
 
 GstElement *PreviewSession::buildPipeline()
 {
-    // Parsed, not linked by hand: the demuxer's pads appear only once data flows.
-    std::string description = "souphttpsrc name=src is-live=true timeout=5 ! "
-                              "multipartdemux single-stream=true ! "
-                              "queue name=frames max-size-buffers=2 max-size-bytes=0 "
-                              "max-size-time=0 leaky=downstream ! "
-                              "jpegdec ! videoconvert ! videoscale ! ";
-    // The sink's own event handling would select keys and pointer motion on
-    // the child, which then swallows the keys typed with the pointer over the
-    // video; the SDK thread forwards exposures and resizes to it instead.
-    description += m_window ? "ximagesink name=sink sync=false handle-events=false"
-                            : "fakesink name=sink sync=false";
+    // Parsed, not linked by hand: demuxer and source pads appear only once
+    // data flows.
+    const std::string description =
+        (m_rtsp ? rtspSourceDescription() : httpSourceDescription()) + " ! " + drawingDescription();
     GError *error = nullptr;
-    GstElement *pipeline = gst_parse_launch(description.c_str(), &error);
+    GstElement *pipeline = nullptr;
+    {
+        RtspAuthGuard guard(m_target.rtspBasicAuth);
+        pipeline = gst_parse_launch(description.c_str(), &error);
+        // Without the guard the source would answer a Basic challenge.
+        if (pipeline && !error && m_rtsp && !m_target.rtspBasicAuth && !guard.loaded()) {
+            gst_object_unref(pipeline);
+            return nullptr;
+        }
+    }
     if (error) {
         g_error_free(error);
         if (pipeline)
@@ -116,6 +176,51 @@ GstElement *PreviewSession::buildPipeline()
     if (!pipeline)
         return nullptr;
 
+    if (m_rtsp)
+        setUpRtspSource(pipeline);
+    else
+        setUpHttpSource(pipeline);
+    setUpDrawing(pipeline);
+
+    GstBus *bus = gst_element_get_bus(pipeline);
+    gst_bus_set_sync_handler(bus, &PipelineHooks::onBusMessage, this, nullptr);
+    gst_object_unref(bus);
+    return pipeline;
+}
+
+std::string PreviewSession::httpSourceDescription() const
+{
+    // Frames queue as JPEG, so that the ones dropped were never decoded.
+    return "souphttpsrc name=src is-live=true timeout=5 ! "
+           "multipartdemux single-stream=true ! "
+           "queue name=frames max-size-buffers=2 max-size-bytes=0 "
+           "max-size-time=0 leaky=downstream ! "
+           "jpegdec";
+}
+
+std::string PreviewSession::rtspSourceDescription() const
+{
+    // Coded frames depend on the ones before them, so frames are dropped
+    // only once decoded. The jitter buffer drops what is older than its
+    // depth instead of holding it.
+    return "rtspsrc name=src drop-on-latency=true do-retransmission=false ! "
+           "decodebin name=decoder ! "
+           "queue name=decoded max-size-buffers=2 max-size-bytes=0 "
+           "max-size-time=0 leaky=downstream";
+}
+
+std::string PreviewSession::drawingDescription() const
+{
+    // The sink's own event handling would select keys and pointer motion on
+    // the child, which then swallows the keys typed with the pointer over the
+    // video; the SDK thread forwards exposures and resizes to it instead.
+    return std::string("videoconvert ! videoscale ! ") +
+           (m_window ? "ximagesink name=sink sync=false handle-events=false"
+                     : "fakesink name=sink sync=false");
+}
+
+void PreviewSession::setUpHttpSource(GstElement *pipeline)
+{
     GstElement *source = childByName(pipeline, "src");
     g_object_set(source, "location", m_target.url.c_str(), "user-id", m_target.user.c_str(),
                  "user-pw", m_target.password.c_str(), nullptr);
@@ -128,7 +233,27 @@ GstElement *PreviewSession::buildPipeline()
                       nullptr);
     gst_object_unref(queueIn);
     gst_object_unref(queue);
+}
 
+void PreviewSession::setUpRtspSource(GstElement *pipeline)
+{
+    GstElement *source = childByName(pipeline, "src");
+    // The credentials answer Digest; Basic only where the guard lets it.
+    g_object_set(source, "location", m_target.url.c_str(), "user-id", m_target.user.c_str(),
+                 "user-pw", m_target.password.c_str(), "latency", rtspLatencyMs, "timeout",
+                 rtspTimeoutUs, "tcp-timeout", rtspTimeoutUs, nullptr);
+    gst_util_set_object_arg(G_OBJECT(source), "protocols", m_target.rtspUdp ? "udp" : "tcp");
+    g_signal_connect(source, "select-stream", G_CALLBACK(&PipelineHooks::onSelectStream), this);
+    gst_object_unref(source);
+
+    GstElement *decoder = childByName(pipeline, "decoder");
+    g_signal_connect(decoder, "deep-element-added", G_CALLBACK(&PipelineHooks::onDecodingElement),
+                     this);
+    gst_object_unref(decoder);
+}
+
+void PreviewSession::setUpDrawing(GstElement *pipeline)
+{
     GstElement *sink = childByName(pipeline, "sink");
     GstPad *sinkIn = gst_element_get_static_pad(sink, "sink");
     gst_pad_add_probe(sinkIn, GST_PAD_PROBE_TYPE_BUFFER, &PipelineHooks::onDrawn, this, nullptr);
@@ -138,17 +263,15 @@ GstElement *PreviewSession::buildPipeline()
         gst_video_overlay_set_window_handle(GST_VIDEO_OVERLAY(sink), guintptr(m_childId));
     }
     m_sink = sink;
-
-    GstBus *bus = gst_element_get_bus(pipeline);
-    gst_bus_set_sync_handler(bus, &PipelineHooks::onBusMessage, this, nullptr);
-    gst_object_unref(bus);
-    return pipeline;
 }
 
 void PreviewSession::play()
 {
-    if (m_pipeline)
-        gst_element_set_state(m_pipeline, GST_STATE_PLAYING);
+    if (!m_pipeline)
+        return;
+    m_watchedFrames = m_framesReceived;
+    m_lastProgress = Clock::now();
+    gst_element_set_state(m_pipeline, GST_STATE_PLAYING);
 }
 
 void PreviewSession::teardownPipeline()
@@ -221,6 +344,7 @@ void PreviewSession::run()
                 redraw(changes.resized);
         }
         handleBusMessages();
+        checkStalled();
         deliverFrames();
         if (!m_stopRequested && !m_pipeline && m_restartPending && Clock::now() >= m_restartDue) {
             m_restartPending = false;
@@ -256,8 +380,26 @@ void PreviewSession::handleBusMessages()
         gst_message_unref(message);
     }
     gst_object_unref(bus);
-    if (!ended)
+    if (ended)
+        endStream();
+}
+
+void PreviewSession::checkStalled()
+{
+    if (!m_rtsp || !m_pipeline)
         return;
+    const uint32_t received = m_framesReceived;
+    const Clock::time_point now = Clock::now();
+    if (received != m_watchedFrames) {
+        m_watchedFrames = received;
+        m_lastProgress = now;
+    } else if (now - m_lastProgress >= stalledAfter) {
+        endStream();
+    }
+}
+
+void PreviewSession::endStream()
+{
     teardownPipeline();
     const SdkConfig::ReconnectPolicy policy = SdkConfig::reconnect();
     m_restartPending = policy.enabled;

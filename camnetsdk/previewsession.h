@@ -1,7 +1,8 @@
 // One running live preview: its GStreamer pipeline, the child window it draws
-// into and the SDK thread that owns both. The thread restarts the stream when
-// it ends or fails, hands each received frame to the caller's callback, and
-// keeps the child window the size of the caller's window.
+// into and the SDK thread that owns both. The stream is MJPEG over HTTP or
+// H.264, H.265 or JPEG over RTSP. The thread restarts the stream when it ends,
+// fails or (RTSP) stalls, hands each received frame to the caller's callback,
+// and keeps the child window the size of the caller's window.
 #ifndef PREVIEWSESSION_H
 #define PREVIEWSESSION_H
 
@@ -59,9 +60,19 @@ public:
 private:
     void run();
     GstElement *buildPipeline();
+    // The parts of a pipeline's description: the source up to encoded
+    // (HTTP) or decoded (RTSP) frames, and the drawing that both share.
+    std::string httpSourceDescription() const;
+    std::string rtspSourceDescription() const;
+    std::string drawingDescription() const;
+    void setUpHttpSource(GstElement *pipeline);
+    void setUpRtspSource(GstElement *pipeline);
+    void setUpDrawing(GstElement *pipeline);
     void play();
     void teardownPipeline();
     void handleBusMessages();
+    void checkStalled();
+    void endStream();
     void deliverFrames();
     bool callbackMayBegin();
     void redraw(bool resized);
@@ -73,6 +84,7 @@ private:
     void frameReceived(GstBuffer *buffer);
 
     const Target m_target;
+    const bool m_rtsp;
     std::unique_ptr<ChildWindow> m_window;
     unsigned long m_childId = 0;
     std::string m_displayName;
@@ -84,6 +96,9 @@ private:
     GstElement *m_sink = nullptr;
     bool m_restartPending = false;
     std::chrono::steady_clock::time_point m_restartDue;
+    // When the received count last moved, for noticing a stalled RTSP stream.
+    uint32_t m_watchedFrames = 0;
+    std::chrono::steady_clock::time_point m_lastProgress;
 
     // A stop sets it under m_stopMutex, and a callback begins only after
     // finding it clear under the same lock; the loop may read it without.

@@ -21,6 +21,21 @@ std::string lowered(std::string text)
     return text;
 }
 
+// Whether a session description has a video media section ("m=video ...").
+bool hasVideoMedia(const std::string &sdp)
+{
+    size_t start = 0;
+    while (start < sdp.size()) {
+        size_t end = sdp.find('\n', start);
+        if (end == std::string::npos)
+            end = sdp.size();
+        if (sdp.compare(start, 8, "m=video ") == 0)
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
 } // namespace
 
 StreamProbe::StreamProbe(const std::string &url, const std::string &user,
@@ -34,17 +49,22 @@ size_t StreamProbe::onHeader(char *data, size_t size, size_t count, void *self)
     auto *probe = static_cast<StreamProbe *>(self);
     const size_t n = size * count;
     const std::string line = lowered(std::string(data, n));
-    if (line.compare(0, 5, "http/") == 0) {
+    if (line.compare(0, 5, "http/") == 0 || line.compare(0, 5, "rtsp/") == 0) {
         const size_t space = line.find(' ');
         probe->m_status =
             space == std::string::npos ? 0 : std::strtol(line.c_str() + space, nullptr, 10);
         probe->m_multipart = false;
+        probe->m_sdp = false;
+        probe->m_body.clear();
+        probe->m_bodyBytes = 0;
     } else if (line.compare(0, 13, "content-type:") == 0) {
         probe->m_multipart = line.find("multipart/x-mixed-replace") != std::string::npos;
+        probe->m_sdp = line.find("application/sdp") != std::string::npos;
     } else if (line == "\r\n" || line == "\n") {
         // Digest answers 401 first and the request is sent again; only a
-        // success ends the probe, before the endless body.
-        if (probe->m_status >= 200 && probe->m_status < 300) {
+        // success ends the probe, before the endless body. A description
+        // is short and read whole.
+        if (!probe->m_rtsp && probe->m_status >= 200 && probe->m_status < 300) {
             probe->m_accepted = true;
             return 0;
         }
@@ -52,15 +72,25 @@ size_t StreamProbe::onHeader(char *data, size_t size, size_t count, void *self)
     return n;
 }
 
-size_t StreamProbe::onBody(char *, size_t size, size_t count, void *self)
+size_t StreamProbe::onBody(char *data, size_t size, size_t count, void *self)
 {
     auto *probe = static_cast<StreamProbe *>(self);
     const size_t n = size * count;
     probe->m_bodyBytes += n;
-    return probe->m_bodyBytes > errorBodyCap ? 0 : n;
+    if (probe->m_bodyBytes > errorBodyCap)
+        return 0;
+    if (probe->m_rtsp)
+        probe->m_body.append(data, n);
+    return n;
 }
 
 int32_t StreamProbe::run(HttpClient::Deadline deadline)
+{
+    m_rtsp = lowered(m_url.substr(0, 7)) == "rtsp://";
+    return m_rtsp ? runRtsp(deadline) : runHttp(deadline);
+}
+
+int32_t StreamProbe::runHttp(HttpClient::Deadline deadline)
 {
     CURL *curl = curl_easy_init();
     if (!curl)
@@ -82,4 +112,37 @@ int32_t StreamProbe::run(HttpClient::Deadline deadline)
     // A success never gets here: its headers end the probe.
     const int32_t error = camNetErrorOfStatus(m_status, CAMNET_ERR_CHANNEL_UNAVAILABLE);
     return error ? error : CAMNET_ERR_PROTOCOL;
+}
+
+int32_t StreamProbe::runRtsp(HttpClient::Deadline deadline)
+{
+    CURL *curl = curl_easy_init();
+    if (!curl)
+        return CAMNET_ERR_OUT_OF_RESOURCES;
+    HttpClient::configure(curl, m_user, m_password);
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "rtsp");
+    // Basic only where the profile accepts the password crossing in clear;
+    // a camera that offers nothing else is then refused like a wrong password.
+    curl_easy_setopt(curl, CURLOPT_HTTPAUTH,
+                     long(m_allowBasic ? CURLAUTH_DIGEST | CURLAUTH_BASIC : CURLAUTH_DIGEST));
+    curl_easy_setopt(curl, CURLOPT_URL, m_url.c_str());
+    curl_easy_setopt(curl, CURLOPT_RTSP_STREAM_URI, m_url.c_str());
+    curl_easy_setopt(curl, CURLOPT_RTSP_REQUEST, long(CURL_RTSPREQ_DESCRIBE));
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &StreamProbe::onHeader);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &StreamProbe::onBody);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
+    const CURLcode code = HttpClient::perform(curl, deadline);
+    curl_easy_cleanup(curl);
+
+    if (code != CURLE_OK && code != CURLE_WRITE_ERROR)
+        return camNetErrorOf(code);
+    if (const int32_t error = camNetErrorOfStatus(m_status, CAMNET_ERR_CHANNEL_UNAVAILABLE))
+        return error;
+    // A success that is no description, or one cut short, cannot be played.
+    if (code != CURLE_OK || !m_sdp)
+        return CAMNET_ERR_PROTOCOL;
+    // A described stream without video (audio only, metadata) is a channel
+    // that cannot be shown.
+    return hasVideoMedia(m_body) ? CAMNET_ERR_NONE : CAMNET_ERR_CHANNEL_UNAVAILABLE;
 }

@@ -1,6 +1,8 @@
-// Asks the camera for a channel's stream with the login's credentials and
-// hangs up as soon as the answer's headers are in, so that starting a preview
-// fails at once, with the camera's reason, when the channel cannot be streamed.
+// Asks the camera for a channel's stream with the login's credentials, so that
+// starting a preview fails at once, with the camera's reason, when the channel
+// cannot be streamed: over HTTP it hangs up as soon as the answer's headers
+// are in; over RTSP it asks for the stream's description (DESCRIBE) and
+// checks that it offers video.
 #ifndef STREAMPROBE_H
 #define STREAMPROBE_H
 
@@ -17,10 +19,13 @@ public:
     StreamProbe(const std::string &url, const std::string &user, const std::string &password,
                 bool allowBasic = false);
 
-    // CAMNET_ERR_NONE when the camera starts sending the stream in time.
+    // CAMNET_ERR_NONE when the camera starts sending the stream (HTTP), or
+    // describes one with video (RTSP), in time.
     int32_t run(HttpClient::Deadline deadline);
 
 private:
+    int32_t runHttp(HttpClient::Deadline deadline);
+    int32_t runRtsp(HttpClient::Deadline deadline);
     static size_t onHeader(char *data, size_t size, size_t count, void *self);
     static size_t onBody(char *data, size_t size, size_t count, void *self);
 
@@ -28,10 +33,13 @@ private:
     std::string m_user;
     std::string m_password;
     bool m_allowBasic = false;
+    bool m_rtsp = false;
     long m_status = 0;
     bool m_multipart = false;
+    bool m_sdp = false;
     bool m_accepted = false;
     size_t m_bodyBytes = 0;
+    std::string m_body; // RTSP only: the description
 };
 
 #endif // STREAMPROBE_H

@@ -1,0 +1,102 @@
+#include "rtspauthguard.h"
+
+#include <gst/gst.h>
+#include <gst/rtsp/gstrtspextension.h>
+
+#include <mutex>
+
+namespace {
+
+// The policy of the source being created on this thread, and how many guards
+// this thread has created, to tell whether the source loaded one.
+thread_local bool allowBasicHere = false;
+thread_local unsigned guardsCreatedHere = 0;
+
+} // namespace
+
+extern "C" {
+
+typedef struct
+{
+    GstElement parent;
+    gboolean allowBasic;
+} CamNetRtspAuthGuard;
+
+typedef struct
+{
+    GstElementClass parent;
+} CamNetRtspAuthGuardClass;
+
+static void camnet_rtsp_auth_guard_init_interface(GstRTSPExtensionInterface *iface);
+
+G_DEFINE_TYPE_WITH_CODE(CamNetRtspAuthGuard, camnet_rtsp_auth_guard, GST_TYPE_ELEMENT,
+                        G_IMPLEMENT_INTERFACE(GST_TYPE_RTSP_EXTENSION,
+                                              camnet_rtsp_auth_guard_init_interface))
+
+static void camnet_rtsp_auth_guard_class_init(CamNetRtspAuthGuardClass *klass)
+{
+    gst_element_class_set_static_metadata(
+        GST_ELEMENT_CLASS(klass), "RTSP authentication guard", "Network/Extension/Protocol",
+        "Refuses Basic challenges the device profile forbids", "OverlayTuner");
+}
+
+static void camnet_rtsp_auth_guard_init(CamNetRtspAuthGuard *guard)
+{
+    // A source created anywhere else gets the safe choice.
+    guard->allowBasic = allowBasicHere;
+    ++guardsCreatedHere;
+}
+
+// Called with every answer before the source reads its challenges.
+static GstRTSPResult camnet_rtsp_auth_guard_after_send(GstRTSPExtension *extension,
+                                                       GstRTSPMessage *, GstRTSPMessage *response)
+{
+    auto *guard = reinterpret_cast<CamNetRtspAuthGuard *>(extension);
+    if (guard->allowBasic || !response)
+        return GST_RTSP_OK;
+    GstRTSPAuthCredential **challenges =
+        gst_rtsp_message_parse_auth_credentials(response, GST_RTSP_HDR_WWW_AUTHENTICATE);
+    if (!challenges)
+        return GST_RTSP_OK;
+    bool basic = false;
+    bool digest = false;
+    for (GstRTSPAuthCredential **c = challenges; *c; ++c) {
+        basic = basic || (*c)->scheme == GST_RTSP_AUTH_BASIC;
+        digest = digest || (*c)->scheme == GST_RTSP_AUTH_DIGEST;
+    }
+    gst_rtsp_auth_credentials_free(challenges);
+    // With Digest offered the source takes it over Basic; without, no
+    // challenge is left to answer and the request fails as unauthorised.
+    if (basic && !digest)
+        gst_rtsp_message_remove_header(response, GST_RTSP_HDR_WWW_AUTHENTICATE, -1);
+    return GST_RTSP_OK;
+}
+
+static void camnet_rtsp_auth_guard_init_interface(GstRTSPExtensionInterface *iface)
+{
+    iface->after_send = camnet_rtsp_auth_guard_after_send;
+}
+
+} // extern "C"
+
+RtspAuthGuard::RtspAuthGuard(bool allowBasic) : m_loadedBefore(guardsCreatedHere)
+{
+    // RTSP sources look for extensions once, when their plugin loads, so the
+    // guard must be known by then.
+    static std::once_flag registered;
+    std::call_once(registered, [] {
+        gst_element_register(nullptr, "camnetrtspauthguard", GST_RANK_MARGINAL,
+                             camnet_rtsp_auth_guard_get_type());
+    });
+    allowBasicHere = allowBasic;
+}
+
+RtspAuthGuard::~RtspAuthGuard()
+{
+    allowBasicHere = false;
+}
+
+bool RtspAuthGuard::loaded() const
+{
+    return guardsCreatedHere != m_loadedBefore;
+}
