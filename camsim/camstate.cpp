@@ -111,7 +111,7 @@ const QVector<CamState::FaultSpec> &CamState::faultSpecs()
          "answer every calibration write with statusCode N (0: judge it)"},
         {"refuse-login", nullptr, 0, 1, &Faults::refuseLogin, "refuse every credential"},
         {"drop-connection", nullptr, 0, 1, &Faults::dropConnection,
-         "hang up halfway through every reply"},
+         "hang up halfway through every reply; close RTSP connections"},
         {"refuse-stream", "CHANNEL", 0, 2, &Faults::refuseStream,
          "answer that channel's stream with 404 (0: none)"},
         {"stall-stream", nullptr, 0, 1, &Faults::stallStream, "stop sending frames"},

@@ -119,6 +119,17 @@ GstRTSPMediaFactory *RtspServer::factory(int channel)
 
 bool RtspServer::start(QString *error)
 {
+    // RTP/JPEG headers give a picture's size in steps of 8 pixels, up to 2040.
+    for (const QSize &size : {m_options.visibleSize, m_options.thermalSize}) {
+        if (m_options.codec == Codec::Jpeg && (size.width() % 8 || size.height() % 8 ||
+                                               size.width() > 2040 || size.height() > 2040)) {
+            *error = QStringLiteral("RTSP with JPEG carries only sizes in steps of 8 pixels up to "
+                                    "2040x2040, not %1x%2")
+                         .arg(size.width())
+                         .arg(size.height());
+            return false;
+        }
+    }
     GError *gerror = nullptr;
     if (!gst_init_check(nullptr, nullptr, &gerror)) {
         *error =
@@ -172,6 +183,8 @@ bool RtspServer::start(QString *error)
 
 void RtspServer::stop()
 {
+    if (!m_server)
+        return;
     if (m_loop) {
         // Clients are closed on the loop's own thread, which owns their
         // connections; closing one stops its pipeline, and with it the feed.
@@ -192,10 +205,8 @@ void RtspServer::stop()
         g_main_loop_unref(m_loop);
         m_loop = nullptr;
     }
-    if (m_server) {
-        g_object_unref(m_server);
-        m_server = nullptr;
-    }
+    g_object_unref(m_server);
+    m_server = nullptr;
     if (m_context) {
         g_main_context_unref(m_context);
         m_context = nullptr;

@@ -4,17 +4,23 @@
 # file, returns once it says where it listens, and reads its own state
 # resource with curl.
 # usage: start_camsim CAMSIM LOG [camsim options...]
-#   sets camsim_pid and camsim_port; on failure says why on standard error
-#   (with what the simulator printed) and returns 1.
+#   sets camsim_pid and camsim_port, and exports camsim_rtsp_port when an
+#   RTSP option asked for RTSP (empty otherwise); on failure says why on
+#   standard error (with what the simulator printed) and returns 1.
 start_camsim() {
-    local exe="$1" log="$2" i
+    local exe="$1" log="$2" i arg rtsp=""
     shift 2
+    for arg in "$@"; do
+        case "$arg" in --rtsp-port | --rtsp-codec) rtsp=1 ;; esac
+    done
     "$exe" "$@" >"$log" 2>"$log.err" &
     camsim_pid=$!
     camsim_port=""
+    export camsim_rtsp_port=""
     for ((i = 0; i < 300; i++)); do # 15 s in steps of 50 ms
         camsim_port="$(sed -n 's/^camsim listening on .* port \([0-9]*\)$/\1/p' "$log")"
-        [ -n "$camsim_port" ] && return 0
+        camsim_rtsp_port="$(sed -n 's/^camsim rtsp on .* port \([0-9]*\) codec .*$/\1/p' "$log")"
+        [ -n "$camsim_port" ] && { [ -z "$rtsp" ] || [ -n "$camsim_rtsp_port" ]; } && return 0
         kill -0 "$camsim_pid" 2>/dev/null || break
         sleep 0.05
     done

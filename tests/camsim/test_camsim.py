@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
-"""The camera simulator through HTTP on 127.0.0.1."""
+"""The camera simulator through HTTP and RTSP on 127.0.0.1."""
 
 import hashlib
 import http.client
+import concurrent.futures
 import json
 import os
 import re
 import select
+import shutil
 import signal
 import socket
 import struct
@@ -68,6 +70,14 @@ class Camsim:
             self.proc.kill()
             raise AssertionError("unexpected first line: %r (%s)" % (first, self.proc.stderr.read()))
         self.port = int(m.group(1))
+        self.rtsp_port = None
+        if "--rtsp-port" in args or "--rtsp-codec" in args:
+            second = self.proc.stdout.readline()
+            m = re.search(r"^camsim rtsp on 127\.0\.0\.1 port (\d+) codec \w+$", second)
+            if not m:
+                self.proc.kill()
+                raise AssertionError("unexpected second line: %r" % second)
+            self.rtsp_port = int(m.group(1))
 
     def stop(self, sig=signal.SIGTERM):
         if self.proc.poll() is None:
@@ -729,6 +739,104 @@ class LifecycleTest(unittest.TestCase):
         self.assertEqual(sim.stop(), 0)
         lines = sim.log.splitlines()
         self.assertEqual(lines[:2], ["GET /camsim/state -> 200", "GET /nowhere -> 401"])
+
+
+def ffprobe(url):
+    """(exit code, streams, standard error) of ffprobe reading 5 frames of an RTSP URL."""
+    proc = subprocess.run(
+        ["ffprobe", "-v", "error", "-rtsp_transport", "tcp", "-timeout", "5000000",
+         "-count_frames", "-read_intervals", "%+#5",
+         "-show_entries", "stream=codec_name,width,height,nb_read_frames", "-of", "json", url],
+        capture_output=True, text=True, timeout=20)
+    return proc.returncode, json.loads(proc.stdout or "{}").get("streams"), proc.stderr
+
+
+class RtspTest(unittest.TestCase):
+    """The RTSP streams as ffmpeg, a client nobody here wrote, reads them."""
+
+    def start(self, *args):
+        sim = Camsim("--rtsp-port", "0", "--visible-size", "800x600", "--thermal-size",
+                     "320x240", *args)
+        self.addCleanup(lambda: sim.stop() if sim.proc.poll() is None else None)
+        return sim
+
+    @staticmethod
+    def url(sim, channel, password=PASSWORD):
+        return "rtsp://%s:%s@127.0.0.1:%d/channels/%d" % (USER, password, sim.rtsp_port, channel)
+
+    def test_every_codec_at_each_channels_size(self):
+        self.assertIsNotNone(shutil.which("ffprobe"), "ffprobe (Debian package ffmpeg) is missing")
+        for codec, name in (("h264", "h264"), ("h265", "hevc"), ("jpeg", "mjpeg")):
+            sim = self.start("--rtsp-codec", codec)
+            with concurrent.futures.ThreadPoolExecutor(2) as pool:
+                probes = list(pool.map(lambda channel: ffprobe(self.url(sim, channel)), (1, 2)))
+            for (code, streams, errors), size in zip(probes, ((800, 600), (320, 240))):
+                self.assertEqual(code, 0, errors)
+                self.assertEqual(streams, [{"codec_name": name, "width": size[0],
+                                            "height": size[1], "nb_read_frames": "5"}], codec)
+            self.assertEqual(sim.stop(), 0)
+
+    def test_refusals(self):
+        sim = self.start()
+        code, _, errors = ffprobe(self.url(sim, 1, "wrong"))
+        self.assertNotEqual(code, 0)
+        self.assertIn("401", errors)
+        self.assertGreaterEqual(sim.state()["requests"].get("badCredentials", 0), 1)
+        for channel in (0, 3):
+            code, _, errors = ffprobe(self.url(sim, channel))
+            self.assertNotEqual(code, 0)
+            self.assertIn("404", errors)
+        sim.faults("refuse-stream=2")
+        code, _, errors = ffprobe(self.url(sim, 2))
+        self.assertNotEqual(code, 0)
+        self.assertIn("404", errors)
+        self.assertEqual(ffprobe(self.url(sim, 1))[0], 0)
+        sim.faults("refuse-stream=0 refuse-login=1")
+        code, _, errors = ffprobe(self.url(sim, 1))
+        self.assertNotEqual(code, 0)
+        self.assertIn("401", errors)
+        # Nothing but the account reaches a stream, OPTIONS included.
+        sim.faults("refuse-login=0")
+        sock = raw_connection(sim.rtsp_port)
+        self.addCleanup(sock.close)
+        sock.sendall(b"OPTIONS rtsp://127.0.0.1/channels/1 RTSP/1.0\r\nCSeq: 1\r\n\r\n")
+        reply = sock.recv(4096)
+        self.assertTrue(reply.startswith(b"RTSP/1.0 401 "), reply)
+        self.assertIn(b"WWW-Authenticate: Digest ", reply)
+        self.assertNotIn(b"Basic", reply)
+
+    def test_stall_drop_and_stop_with_clients_streaming(self):
+        sim = self.start("--fps", "50")
+
+        def client(channel):
+            proc = subprocess.Popen(
+                ["ffmpeg", "-nostdin", "-v", "error", "-rtsp_transport", "tcp", "-timeout",
+                 "20000000", "-i", self.url(sim, channel), "-c", "copy", "-f", "null", "-"],
+                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            STARTED.append(proc)
+            return proc
+
+        def frames():
+            return sim.state()["requests"].get("framesRendered", 0)
+        watcher = client(1)
+        self.assertTrue(wait_until(lambda: frames() >= 10))
+        sim.faults("stall-stream=1")
+        before = frames_once_still(sim)
+        self.assertIsNotNone(before, "frames are still drawn in a stalled stream")
+        self.assertIsNone(watcher.poll(), "a stall closed the connection")
+        sim.faults("stall-stream=0")
+        self.assertTrue(wait_until(lambda: frames() >= before + 10))
+        sim.faults("drop-connection=1")
+        watcher.wait(timeout=10)
+        sim.faults("drop-connection=0")
+        # SIGTERM with clients on both channels ends the simulator at once.
+        watchers = [client(1), client(2)]
+        self.assertTrue(wait_until(lambda: sim.state()["requests"]["rtspStreams"] >= 3))
+        streaming = frames()
+        self.assertTrue(wait_until(lambda: frames() >= streaming + 10))
+        self.assertEqual(sim.stop(), 0)
+        for proc in watchers:
+            proc.wait(timeout=10)
 
 
 if __name__ == "__main__":

@@ -82,6 +82,7 @@ Camsim::~Camsim()
 bool Camsim::start()
 {
     m_port = 0;
+    m_rtspPort = 0;
     if (!m_dir.isValid())
         return false;
     const QString logPath = m_dir.filePath(QStringLiteral("camsim.log"));
@@ -95,19 +96,33 @@ bool Camsim::start()
         arguments << "--state" << m_options.stateFile;
     if (m_options.fps > 0)
         arguments << "--fps" << QString::number(m_options.fps);
+    // RTSP runs when the extra arguments ask for it, and then on a free port
+    // unless they name one.
+    const bool rtsp = m_options.extra.contains(QStringLiteral("--rtsp-codec")) ||
+                      m_options.extra.contains(QStringLiteral("--rtsp-port"));
+    if (rtsp && !m_options.extra.contains(QStringLiteral("--rtsp-port")))
+        m_options.extra << QStringLiteral("--rtsp-port") << QStringLiteral("0");
     const qint64 logged = fileBytes(logPath).size();
     m_process.start(QStringLiteral(OVERLAYTUNER_CAMSIM), arguments + m_options.extra);
     if (!m_process.waitForStarted(startMs))
         return false;
     const QRegularExpression listening(QStringLiteral("camsim listening on \\S+ port (\\d+)"));
+    const QRegularExpression rtspListening(QStringLiteral("camsim rtsp on \\S+ port (\\d+)"));
     const QDeadlineTimer deadline(startMs);
     while (!deadline.hasExpired() && m_process.state() == QProcess::Running) {
-        const QRegularExpressionMatch m =
-            listening.match(QString::fromUtf8(fileBytes(logPath).mid(int(logged))));
-        if (m.hasMatch()) {
+        const QString output = QString::fromUtf8(fileBytes(logPath).mid(int(logged)));
+        const QRegularExpressionMatch m = listening.match(output);
+        const QRegularExpressionMatch r = rtspListening.match(output);
+        if (m.hasMatch() && (!rtsp || r.hasMatch())) {
             m_port = quint16(m.captured(1).toUInt());
-            // A restart keeps the port, so that the client finds it again.
+            // A restart keeps the ports, so that the client finds them again.
             m_options.port = m_port;
+            if (rtsp) {
+                m_rtspPort = quint16(r.captured(1).toUInt());
+                const int at = m_options.extra.lastIndexOf(QStringLiteral("--rtsp-port"));
+                if (at + 1 < m_options.extra.size())
+                    m_options.extra[at + 1] = QString::number(m_rtspPort);
+            }
             return true;
         }
         QThread::msleep(10);
@@ -144,6 +159,7 @@ void Camsim::stop()
         qWarning("camsim ended with status %d: %s", m_process.exitCode(),
                  fileBytes(m_dir.filePath("camsim.err")).constData());
     m_port = 0;
+    m_rtspPort = 0;
 }
 
 void Camsim::kill()
@@ -151,6 +167,7 @@ void Camsim::kill()
     m_process.kill();
     m_process.waitForFinished(5000);
     m_port = 0;
+    m_rtspPort = 0;
 }
 
 bool Camsim::freeze(bool frozen)

@@ -1,8 +1,9 @@
 // The camera simulator as a child process of a test or benchmark: started on
-// a loopback port (a free one unless told), its log kept in a file so that it
-// never stalls on a full pipe, read and driven through plain HTTP to its own
-// unauthenticated resources, and stopped, killed, frozen or restarted on the
-// same port at will. It ends with its parent, even when that crashes.
+// a loopback port (a free one unless told), with RTSP on a second one when
+// asked for, its log kept in a file so that it never stalls on a full pipe,
+// read and driven through plain HTTP to its own unauthenticated resources,
+// and stopped, killed, frozen or restarted on the same ports at will. It ends
+// with its parent, even when that crashes.
 #ifndef CAMSIMPROCESS_H
 #define CAMSIMPROCESS_H
 
@@ -31,6 +32,8 @@ public:
         quint16 port = 0;  // 0: a free one
         QString stateFile; // empty: no state kept across restarts
         int fps = 0;       // 0: the simulator's own default
+        // "--rtsp-codec h264|h265|jpeg" among these serves RTSP too, on a free
+        // port unless "--rtsp-port N" names one.
         QStringList extra;
     };
 
@@ -43,9 +46,11 @@ public:
 
     // 0 when the simulator is not up.
     quint16 port() const { return m_port; }
+    // 0 when the simulator is not up or serves no RTSP.
+    quint16 rtspPort() const { return m_rtspPort; }
     qint64 pid() const { return m_process.processId(); }
 
-    // Stops it and starts it again on the same port with the same options.
+    // Stops it and starts it again on the same ports with the same options.
     bool restart();
     // SIGTERM, and SIGKILL if that is not enough; the exit is checked.
     void stop();
@@ -75,6 +80,7 @@ private:
     QTemporaryDir m_dir;
     Process m_process;
     quint16 m_port = 0;
+    quint16 m_rtspPort = 0;
 };
 
 } // namespace TestSupport
