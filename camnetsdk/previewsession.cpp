@@ -35,8 +35,9 @@ constexpr auto stalledAfter = std::chrono::seconds(5);
 // for the first UDP packet, in microseconds.
 constexpr guint64 rtspTimeoutUs = 5000000;
 // The jitter buffer's depth. Packets in order pass at once; this is only how
-// long a gap is waited for before the frame behind it goes on without it, so
-// it stays short of one frame interval: a calibration wants the newest frame.
+// long the first packet and a gap are waited for before the stream goes on
+// without what is missing, so it stays short of one frame interval: a
+// calibration wants the newest frame.
 constexpr guint rtspLatencyMs = 30;
 
 GstElement *childByName(GstElement *bin, const char *name)
@@ -211,10 +212,13 @@ std::string PreviewSession::rtspSourceDescription() const
 
 std::string PreviewSession::drawingDescription() const
 {
+    // The picture is scaled to the window in the decoder's own YUV and only
+    // then converted for the X server: converting a 1920x1080 frame before
+    // shrinking it into a preview of about 600x400 cost twice the decoding.
     // The sink's own event handling would select keys and pointer motion on
     // the child, which then swallows the keys typed with the pointer over the
     // video; the SDK thread forwards exposures and resizes to it instead.
-    return std::string("videoconvert ! videoscale ! ") +
+    return std::string("videoscale ! videoconvert ! ") +
            (m_window ? "ximagesink name=sink sync=false handle-events=false"
                      : "fakesink name=sink sync=false");
 }
