@@ -94,10 +94,11 @@ QByteArray RtspServer::launchLine() const
     }
     // The queue gives the encoder a thread of its own, so that a key frame
     // that takes long to encode does not delay the drawing of the next frame
-    // and its timestamp; should the encoder fall behind, the oldest frame
-    // waiting goes, not the newest.
-    return "( appsrc name=src ! queue max-size-buffers=2 max-size-bytes=0 max-size-time=0 "
-           "leaky=downstream ! videoconvert ! video/x-raw,format=I420 ! " +
+    // and its timestamp. It holds one frame and blocks when full: while the
+    // library holds a described stream back until PLAY, drawing stops after a
+    // frame instead of going on for nobody.
+    return "( appsrc name=src ! queue max-size-buffers=1 max-size-bytes=0 max-size-time=0 "
+           "! videoconvert ! video/x-raw,format=I420 ! " +
            encoder + " )";
 }
 
@@ -140,6 +141,9 @@ bool RtspServer::start(QString *error)
     m_server = gst_rtsp_server_new();
     gst_rtsp_server_set_address(m_server, m_options.listen.toUtf8().constData());
     gst_rtsp_server_set_service(m_server, QByteArray::number(m_options.port).constData());
+    // Connections beyond the limit are accepted and closed at once, not left
+    // in a short backlog.
+    gst_rtsp_server_set_backlog(m_server, int(m_options.connectionLimit));
     GstRTSPAuth *auth =
         RtspAuth::create(m_state, m_options.user.toUtf8(), m_options.password.toUtf8());
     gst_rtsp_server_set_auth(m_server, auth);

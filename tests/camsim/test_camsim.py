@@ -805,6 +805,28 @@ class RtspTest(unittest.TestCase):
         self.assertIn(b"WWW-Authenticate: Digest ", reply)
         self.assertNotIn(b"Basic", reply)
 
+    def test_a_described_stream_is_not_drawn_for_nobody(self):
+        # DESCRIBE prepares a pipeline that only PLAY sends from; until then
+        # nothing more than what the description needs is drawn.
+        sim = self.start()
+        uri = "rtsp://127.0.0.1:%d/channels/1" % sim.rtsp_port
+        sock = raw_connection(sim.rtsp_port)
+        self.addCleanup(sock.close)
+        request = "DESCRIBE %s RTSP/1.0\r\nCSeq: %d\r\n%s\r\n"
+        sock.sendall((request % (uri, 1, "")).encode())
+        challenge = sock.recv(4096).decode()
+        realm, nonce = re.search(r'realm="([^"]*)", nonce="([^"]*)"', challenge).groups()
+        md5 = lambda s: hashlib.md5(s.encode()).hexdigest()
+        answer = md5("%s:%s:%s" % (md5("%s:%s:%s" % (USER, realm, PASSWORD)), nonce,
+                                   md5("DESCRIBE:" + uri)))
+        sock.sendall((request % (uri, 2, 'Authorization: Digest username="%s", realm="%s", '
+                                 'nonce="%s", uri="%s", response="%s"\r\n'
+                                 % (USER, realm, nonce, uri, answer))).encode())
+        self.assertTrue(sock.recv(4096).startswith(b"RTSP/1.0 200 "))
+        drawn = frames_once_still(sim)
+        self.assertIsNotNone(drawn, "a stream nobody plays is drawn on")
+        self.assertLessEqual(drawn, 5)
+
     def test_stall_drop_and_stop_with_clients_streaming(self):
         sim = self.start("--fps", "50")
 
