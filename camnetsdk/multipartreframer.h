@@ -28,8 +28,9 @@ public:
     explicit MultipartReframer(std::string boundary = {});
 
     // Appends to out every part that became whole with these bytes, in the
-    // canonical shape. False once the stream is broken (see error()); every
-    // later call then returns false and appends nothing.
+    // canonical shape. False once the stream is broken (see error()): the
+    // parts before the fault are still appended, every later call returns
+    // false and appends nothing.
     bool feed(const uint8_t *data, size_t size, std::string *out);
 
     const std::string &error() const { return m_error; }
@@ -61,12 +62,13 @@ private:
             Scan,
             ScanFF,
             Ended,
-            Lost
+            Lost // not a JPEG as far as can be told: the next boundary ends it
         };
         Step step = Step::Soi0;
         bool scanFollows = false;
         size_t remaining = 0;
-        // The offset just past the end-of-image marker once Ended.
+        // Walks bytes[from, to); the offset just past the end-of-image
+        // marker when it is among them, else npos.
         size_t advance(const std::string &bytes, size_t from, size_t to);
     };
 
