@@ -43,6 +43,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 namespace {
 
@@ -82,8 +83,9 @@ void watchClient(GstRTSPServer *, GstRTSPClient *client, gpointer)
 }
 
 // --serve-rtsp PORT CODEC AUTH PATTERN PASSWORD: serves /channels/1 on
-// 127.0.0.1, CODEC h264, h265 or jpeg, AUTH digest or basic, for the
-// simulator's user; prints "port N" once it listens.
+// 127.0.0.1 for the simulator's user; prints "port N" once it listens.
+// CODEC: h264 or h265 (video only), jpeg (audio first, then video: a camera
+// with a microphone) or audio (nothing else); AUTH digest or basic.
 int serveRtsp(int argc, char **argv)
 {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -93,18 +95,22 @@ int serveRtsp(int argc, char **argv)
     gst_init(nullptr, nullptr);
     const std::string codec = argv[1];
     const bool basic = std::strcmp(argv[2], "basic") == 0;
-    std::string encoder;
+    const bool audio = codec == "jpeg" || codec == "audio";
+    const std::string video = std::string("videotestsrc is-live=true pattern=") + argv[3] +
+                              " ! video/x-raw,format=I420,width=320,height=240,framerate=25/1 ! ";
+    std::string launch = "( ";
+    if (audio)
+        launch += "audiotestsrc is-live=true wave=silence ! "
+                  "audio/x-raw,format=S16BE,rate=8000,channels=1 ! rtpL16pay name=pay0 pt=97 ";
     if (codec == "h264")
-        encoder = "x264enc tune=zerolatency speed-preset=ultrafast key-int-max=25 ! "
-                  "rtph264pay name=pay0 pt=96 config-interval=-1";
+        launch += video + "x264enc tune=zerolatency speed-preset=ultrafast key-int-max=25 ! "
+                          "rtph264pay name=pay0 pt=96 config-interval=-1";
     else if (codec == "h265")
-        encoder = "x265enc tune=zerolatency speed-preset=ultrafast key-int-max=25 ! "
-                  "rtph265pay name=pay0 pt=96 config-interval=-1";
-    else
-        encoder = "jpegenc ! rtpjpegpay name=pay0 pt=26";
-    const std::string launch = std::string("( videotestsrc is-live=true pattern=") + argv[3] +
-                               " ! video/x-raw,format=I420,width=320,height=240,framerate=25/1 ! " +
-                               encoder + " )";
+        launch += video + "x265enc tune=zerolatency speed-preset=ultrafast key-int-max=25 ! "
+                          "rtph265pay name=pay0 pt=96 config-interval=-1";
+    else if (codec == "jpeg")
+        launch += video + "jpegenc ! rtpjpegpay name=pay1 pt=26";
+    launch += " )";
 
     GstRTSPServer *server = gst_rtsp_server_new();
     gst_rtsp_server_set_address(server, "127.0.0.1");
@@ -299,10 +305,55 @@ public:
             ::close(m_fd);
     }
     quint16 port() const { return m_port; }
+    int fd() const { return m_fd; }
 
 private:
     int m_fd = -1;
     quint16 m_port = 0;
+};
+
+// Answers every RTSP request on one connection with a 200 that is not a
+// session description: a web server on the port the profile names.
+class NotRtsp
+{
+public:
+    NotRtsp() : m_thread([this] { serve(); }) {}
+    ~NotRtsp()
+    {
+        ::shutdown(m_silent.fd(), SHUT_RDWR);
+        m_thread.join();
+    }
+    quint16 port() const { return m_silent.port(); }
+
+private:
+    void serve()
+    {
+        const int client = ::accept(m_silent.fd(), nullptr, nullptr);
+        if (client < 0)
+            return;
+        QByteArray request;
+        char buffer[1024];
+        ssize_t n;
+        while ((n = ::recv(client, buffer, sizeof buffer, 0)) > 0) {
+            request.append(buffer, int(n));
+            const int end = request.indexOf("\r\n\r\n");
+            if (end < 0)
+                continue;
+            const int at = request.indexOf("CSeq:");
+            const QByteArray cseq =
+                at < 0 ? "0" : request.mid(at + 5, request.indexOf('\r', at) - at - 5).trimmed();
+            const QByteArray reply = "RTSP/1.0 200 OK\r\nCSeq: " + cseq +
+                                     "\r\nContent-Type: text/html\r\nContent-Length: 6\r\n\r\n"
+                                     "<html>";
+            if (::send(client, reply.constData(), size_t(reply.size()), MSG_NOSIGNAL) < 0)
+                break;
+            request.remove(0, end + 4);
+        }
+        ::close(client);
+    }
+
+    SilentPort m_silent;
+    std::thread m_thread;
 };
 
 } // namespace
@@ -384,8 +435,8 @@ void TestSdkRtsp::playsEachCodecAndTransport_data()
                                     << "udp" << false;
     QTest::newRow("H.264 over TCP, drawn") << "h264"
                                            << "tcp" << true;
-    QTest::newRow("JPEG over TCP") << "jpeg"
-                                   << "tcp" << false;
+    QTest::newRow("JPEG over TCP, with audio") << "jpeg"
+                                               << "tcp" << false;
 }
 
 void TestSdkRtsp::playsEachCodecAndTransport()
@@ -478,6 +529,19 @@ void TestSdkRtsp::streamsThatCannotStartFailAtOnce()
     QCOMPARE(realPlay(refused, 1), -1);
     QCOMPARE(CamNet_GetLastError(), int32_t(CAMNET_ERR_AUTHENTICATION_FAILED));
     QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+
+    // A description without video, and an answer that is no description.
+    RtspServer audioOnly("audio", "digest");
+    QVERIFY(audioOnly.port());
+    const int32_t noVideo = login(audioOnly.port(), "tcp");
+    QVERIFY(noVideo >= 0);
+    QCOMPARE(realPlay(noVideo, 1), -1);
+    QCOMPARE(CamNet_GetLastError(), int32_t(CAMNET_ERR_CHANNEL_UNAVAILABLE));
+    NotRtsp notRtsp;
+    const int32_t webServer = login(notRtsp.port(), "tcp");
+    QVERIFY(webServer >= 0);
+    QCOMPARE(realPlay(webServer, 1), -1);
+    QCOMPARE(CamNet_GetLastError(), int32_t(CAMNET_ERR_PROTOCOL));
 
     SilentPort silent;
     QVERIFY(silent.port());
