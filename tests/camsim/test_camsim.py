@@ -614,6 +614,47 @@ def still_open(sock):
         return False
 
 
+class MjpegShapeTest(unittest.TestCase):
+    """The part shapes of --mjpeg-shape, as cameras send them."""
+
+    def open_stream(self, *args):
+        sim = Camsim("--fps", "5", *args)
+        self.addCleanup(lambda: self.assertEqual(sim.stop(), 0))
+        client = DigestClient(sim.port)
+        self.addCleanup(client.close)
+        resp = client.open("/camnet/channels/1/stream")
+        self.assertEqual(resp.status, 200)
+        return sim, resp
+
+    def test_standard_is_what_the_reader_of_the_others_checks(self):
+        read_parts(self.open_stream("--mjpeg-shape", "standard")[1], 2)
+
+    def test_no_length_parts_end_only_at_the_next_boundary(self):
+        _, resp = self.open_stream("--mjpeg-shape", "no-length")
+        data = b""
+        while data.count(b"--camsimframe\r\n") < 3:
+            data += resp.read1(65536)
+        for part in data.split(b"--camsimframe\r\n")[1:-1]:
+            headers, body = part.split(b"\r\n\r\n", 1)
+            self.assertNotIn(b"content-length", headers.lower())
+            self.assertTrue(body.startswith(b"\xff\xd8") and body.endswith(b"\xff\xd9\r\n"))
+
+    def test_late_crlf_comes_only_with_the_next_frame(self):
+        sim, resp = self.open_stream("--mjpeg-shape", "late-crlf")
+        self.assertEqual(resp.readline(), b"--camsimframe\r\n")
+        length = None
+        while (line := resp.readline()) != b"\r\n":
+            name, value = line.decode().split(":", 1)
+            if name.strip().lower() == "content-length":
+                length = int(value)
+        self.assertTrue(resp.read(length).endswith(b"\xff\xd9"))
+        # The CR LF that ends the first part is sent with the second one, so
+        # the second frame has been drawn by the time it arrives.
+        self.assertEqual(resp.read(2), b"\r\n")
+        self.assertGreaterEqual(sim.state()["requests"]["framesRendered"], 2)
+        self.assertEqual(resp.readline(), b"--camsimframe\r\n")
+
+
 class LimitsTest(unittest.TestCase):
     def start(self, *args):
         sim = Camsim(*args)
