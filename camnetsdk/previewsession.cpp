@@ -31,6 +31,10 @@ constexpr int idlePollMs = 250;
 // the loop restarts a stream that has brought nothing for this long; the HTTP
 // source gives up after as long by itself.
 constexpr auto stalledAfter = std::chrono::seconds(5);
+// Before its first frame a stream also needs its requests answered; each of
+// them is bounded by the source's own timeout, so this only catches a camera
+// that accepted the stream and never sent it.
+constexpr auto silentFromStart = std::chrono::seconds(10);
 // How long the RTSP source waits for the camera's answer to a request, and
 // for the first UDP packet, in microseconds.
 constexpr guint64 rtspTimeoutUs = 5000000;
@@ -275,6 +279,7 @@ void PreviewSession::play()
         return;
     m_watchedFrames = m_framesReceived;
     m_lastProgress = Clock::now();
+    m_streaming = false;
     gst_element_set_state(m_pipeline, GST_STATE_PLAYING);
 }
 
@@ -397,7 +402,8 @@ void PreviewSession::checkStalled()
     if (received != m_watchedFrames) {
         m_watchedFrames = received;
         m_lastProgress = now;
-    } else if (now - m_lastProgress >= stalledAfter) {
+        m_streaming = true;
+    } else if (now - m_lastProgress >= (m_streaming ? stalledAfter : silentFromStart)) {
         endStream();
     }
 }

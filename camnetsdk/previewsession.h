@@ -99,6 +99,7 @@ private:
     // When the received count last moved, for noticing a stalled RTSP stream.
     uint32_t m_watchedFrames = 0;
     std::chrono::steady_clock::time_point m_lastProgress;
+    bool m_streaming = false; // a frame arrived since the pipeline started
 
     // A stop sets it under m_stopMutex, and a callback begins only after
     // finding it clear under the same lock; the loop may read it without.
