@@ -326,6 +326,32 @@ void verifyPreview(OverlayTuner *window, int channel)
                  QStringLiteral("channel %1 changed %2 of its pixels").arg(channel).arg(changed)));
 }
 
+// Where the overlay's warm spots are drawn in a picture of channel 1 with
+// fusion on: the mean position of the yellow in each half of the picture (one
+// spot lies in each), which nothing else in the fused picture has; null when
+// a half has none. Each spot is measured alone, so that the two growing and
+// shrinking unequally cannot move the result.
+QPointF warmSpotCentre(const QImage &picture)
+{
+    const QImage image = picture.convertToFormat(QImage::Format_RGB32);
+    double sumX[2] = {}, sumY[2] = {};
+    qint64 n[2] = {};
+    for (int y = 0; y < image.height(); ++y) {
+        const QRgb *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            if (qRed(line[x]) > 140 && qGreen(line[x]) > 90 && qBlue(line[x]) < 100) {
+                const int half = x < image.width() / 2 ? 0 : 1;
+                sumX[half] += x;
+                sumY[half] += y;
+                ++n[half];
+            }
+        }
+    }
+    if (n[0] < 25 || n[1] < 25)
+        return QPointF();
+    return QPointF((sumX[0] / n[0] + sumX[1] / n[1]) / 2, (sumY[0] / n[0] + sumY[1] / n[1]) / 2);
+}
+
 } // namespace
 
 class TestTool : public QObject
@@ -337,6 +363,7 @@ private slots:
     void cleanup();
     void normalRun();
     void previewsShowBothChannels();
+    void previewsAndStepsOverRtsp();
     void closingWhileConnectedDisconnectsFirst();
     void killedCameraFailsFastAndComesBack();
     void frozenCameraTimesOutAndComesBack();
@@ -361,6 +388,7 @@ void TestTool::initTestCase()
 
 void TestTool::cleanup()
 {
+    qunsetenv("CAMNETSDK_PROFILE");
     if (CameralInteract::instance()->loginId() >= 0)
         CameralInteract::instance()->logout();
     delete m_window;
@@ -502,6 +530,59 @@ void TestTool::previewsShowBothChannels()
     QVERIFY(!sim.fusion());
     verifyPreview(window, 1);
     verifyPreview(window, 2);
+}
+
+// A camera that streams over RTSP, reached through a device profile: both
+// channels show, and a step with fusion on moves the overlay in channel 1.
+void TestTool::previewsAndStepsOverRtsp()
+{
+    writeSimState(statePath("rtsp.json"), calibrationOf(5, 90, 110, 70, 60), false);
+    TestSupport::Camsim sim(simulator(statePath("rtsp.json"),
+                                      {QStringLiteral("--rtsp-codec"), QStringLiteral("h264")}));
+    QVERIFY(sim.port());
+    QVERIFY(sim.rtspPort());
+    const QString profile = m_dir.filePath(QStringLiteral("rtsp.ini"));
+    QFile file(profile);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("[General]\nstreamUrl=rtsp://{host}:" + QByteArray::number(sim.rtspPort()) +
+               "/channels/{channel}\n");
+    file.close();
+    qputenv("CAMNETSDK_PROFILE", QFile::encodeName(profile));
+    writeConfig(sim.port(), simPassword);
+    OverlayTuner *window = openWindow();
+    QVERIFY(window);
+
+    const ConnectRun run = connectThroughDialog(window);
+    QVERIFY2(run.boxes.isEmpty(), qPrintable(report(run, sim)));
+    verifyConnected(window, sim);
+    QVERIFY(sim.log().contains("/camnet/device"));
+    // The video came over RTSP: the HTTP stream was never asked for.
+    QVERIFY(!sim.log().contains("/stream"));
+    verifyPreview(window, 1);
+    verifyPreview(window, 2);
+
+    QTest::mouseClick(fusionBox(window), Qt::LeftButton);
+    QVERIFY(sim.fusion());
+    QFrame *frame = previewFrame(window, 1);
+    // Fused, the thermal palette covers the meadow; only then is all yellow the overlay's.
+    QTRY_VERIFY_WITH_TIMEOUT(colourStats(grabOnScreen(frame)).green < 0.05, 10000);
+    const QPointF before = warmSpotCentre(grabOnScreen(frame));
+    QVERIFY(!before.isNull());
+    // Ten steps of the horizontal bias move the overlay ten pixels of the
+    // camera's 640 to the right; the vertical stays.
+    const double pixels = 10.0 * frame->width() / 640.0;
+    for (int i = 0; i < 10; ++i)
+        QTest::keyClick(window, Qt::Key_Right);
+    QCOMPARE(sim.calibration().value("horShift").toInt(), 100);
+    QPointF after;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (after = warmSpotCentre(grabOnScreen(frame))).x() - before.x() > pixels * 0.6, 10000);
+    QVERIFY2(after.x() - before.x() < pixels * 1.4 && std::abs(after.y() - before.y()) < 3,
+             qPrintable(QStringLiteral("moved from %1,%2 to %3,%4")
+                            .arg(before.x())
+                            .arg(before.y())
+                            .arg(after.x())
+                            .arg(after.y())));
 }
 
 void TestTool::closingWhileConnectedDisconnectsFirst()
