@@ -166,10 +166,15 @@ GstElement *PreviewSession::buildPipeline()
     {
         RtspAuthGuard guard(m_target.rtspBasicAuth);
         pipeline = gst_parse_launch(description.c_str(), &error);
-        // Without the guard the source would answer a Basic challenge.
-        if (pipeline && !error && m_rtsp && !m_target.rtspBasicAuth && !guard.loaded()) {
-            gst_object_unref(pipeline);
-            return nullptr;
+        if (pipeline && !error && m_rtsp) {
+            GstElement *source = childByName(pipeline, "src");
+            const bool guarded = guard.attach(source);
+            gst_object_unref(source);
+            // Without the guard the source would answer a Basic challenge.
+            if (!guarded && !m_target.rtspBasicAuth) {
+                gst_object_unref(pipeline);
+                return nullptr;
+            }
         }
     }
     if (error) {

@@ -5,27 +5,35 @@
 
 #include <mutex>
 
-namespace {
-
-// The policy of the source being created on this thread, and how many guards
-// this thread has created, to tell whether the source loaded one.
-thread_local bool allowBasicHere = false;
-thread_local unsigned guardsCreatedHere = 0;
-
-} // namespace
-
 extern "C" {
 
 typedef struct
 {
     GstElement parent;
     gboolean allowBasic;
+    // The source that loaded the guard, which outlives it; set once, before
+    // the source runs.
+    GstElement *source;
 } CamNetRtspAuthGuard;
 
 typedef struct
 {
     GstElementClass parent;
 } CamNetRtspAuthGuardClass;
+
+} // extern "C"
+
+namespace {
+
+// The policy of the source being created on this thread, and the guards this
+// thread has created, to tell whether the source loaded one and which.
+thread_local bool allowBasicHere = false;
+thread_local unsigned guardsCreatedHere = 0;
+thread_local CamNetRtspAuthGuard *lastGuardHere = nullptr;
+
+} // namespace
+
+extern "C" {
 
 static void camnet_rtsp_auth_guard_init_interface(GstRTSPExtensionInterface *iface);
 
@@ -44,16 +52,26 @@ static void camnet_rtsp_auth_guard_init(CamNetRtspAuthGuard *guard)
 {
     // A source created anywhere else gets the safe choice.
     guard->allowBasic = allowBasicHere;
+    guard->source = nullptr;
     ++guardsCreatedHere;
+    lastGuardHere = guard;
 }
 
-// Called with every answer before the source reads its challenges.
+// Called on the source's own thread with every answer to a request, before
+// the source reads its challenges.
 static GstRTSPResult camnet_rtsp_auth_guard_after_send(GstRTSPExtension *extension,
-                                                       GstRTSPMessage *, GstRTSPMessage *response)
+                                                       GstRTSPMessage *request,
+                                                       GstRTSPMessage *response)
 {
     auto *guard = reinterpret_cast<CamNetRtspAuthGuard *>(extension);
     if (guard->allowBasic || !response)
         return GST_RTSP_OK;
+    // The source reads the password only to set up authentication after a
+    // challenge, on this same thread.
+    if (guard->source && request && request->type == GST_RTSP_MESSAGE_REQUEST &&
+        request->type_data.request.method == GST_RTSP_PLAY &&
+        response->type_data.response.code == GST_RTSP_STS_OK)
+        g_object_set(guard->source, "user-id", nullptr, "user-pw", nullptr, nullptr);
     GstRTSPAuthCredential **challenges =
         gst_rtsp_message_parse_auth_credentials(response, GST_RTSP_HDR_WWW_AUTHENTICATE);
     if (!challenges)
@@ -81,6 +99,7 @@ static void camnet_rtsp_auth_guard_init_interface(GstRTSPExtensionInterface *ifa
 
 RtspAuthGuard::RtspAuthGuard(bool allowBasic) : m_loadedBefore(guardsCreatedHere)
 {
+    lastGuardHere = nullptr;
     // RTSP sources look for extensions once, when their plugin loads, so the
     // guard must be known by then.
     static std::once_flag registered;
@@ -94,9 +113,13 @@ RtspAuthGuard::RtspAuthGuard(bool allowBasic) : m_loadedBefore(guardsCreatedHere
 RtspAuthGuard::~RtspAuthGuard()
 {
     allowBasicHere = false;
+    lastGuardHere = nullptr;
 }
 
-bool RtspAuthGuard::loaded() const
+bool RtspAuthGuard::attach(GstElement *source)
 {
-    return guardsCreatedHere != m_loadedBefore;
+    if (guardsCreatedHere != m_loadedBefore + 1 || !lastGuardHere)
+        return false;
+    lastGuardHere->source = source;
+    return true;
 }

@@ -11,6 +11,7 @@
 // --serve-rtsp), so that one can be frozen with SIGSTOP or killed like a
 // camera losing power.
 // First: GLib names members "signals", which Qt's headers make a keyword.
+#include <glib-unix.h>
 #include <gst/gst.h>
 #include <gst/rtsp-server/rtsp-server.h>
 
@@ -55,37 +56,97 @@ constexpr int stalledMs = 5000;
 
 // ---- the server side, in the child process ----
 
+// Set once a switchable server asks only for Basic.
+bool onlyBasic = false;
+
+bool hasHeader(GstRTSPMessage *message, GstRTSPHeaderField field)
+{
+    gchar *value = nullptr;
+    return message && gst_rtsp_message_get_header(message, field, &value, 0) == GST_RTSP_OK;
+}
+
 // Tells the test of each request that carried Basic credentials. Only
 // authorised requests get here, and the right password is authorised: any
-// password sent as Basic shows.
+// password sent as Basic shows. The server's own check leaves requests within
+// a session alone, so a server that asks only for Basic refuses them here.
 GstRTSPStatusCode noteRequest(GstRTSPClient *, GstRTSPContext *context, gpointer)
 {
+    bool basic = false;
     gchar *authorization = nullptr;
     for (int i = 0; gst_rtsp_message_get_header(context->request, GST_RTSP_HDR_AUTHORIZATION,
                                                 &authorization, i) == GST_RTSP_OK;
          ++i) {
         if (g_ascii_strncasecmp(authorization, "basic ", 6) == 0) {
+            basic = true;
             std::printf("basic-credentials\n");
             std::fflush(stdout);
         }
     }
+    if (onlyBasic && !basic && hasHeader(context->request, GST_RTSP_HDR_SESSION))
+        return GST_RTSP_STS_UNAUTHORIZED;
     return GST_RTSP_STS_OK;
 }
 
+// Tells the test of each refused request of a running session (a
+// keep-alive), with the challenge a camera sends.
+void noteReply(GstRTSPClient *, GstRTSPContext *context, GstRTSPMessage *reply, gpointer)
+{
+    if (reply->type != GST_RTSP_MESSAGE_RESPONSE ||
+        reply->type_data.response.code != GST_RTSP_STS_UNAUTHORIZED ||
+        !hasHeader(context->request, GST_RTSP_HDR_SESSION))
+        return;
+    if (!hasHeader(reply, GST_RTSP_HDR_WWW_AUTHENTICATE))
+        gst_rtsp_message_add_header(reply, GST_RTSP_HDR_WWW_AUTHENTICATE, "Basic realm=\"camera\"");
+    std::printf("refused-in-session\n");
+    std::fflush(stdout);
+}
+
+// Short sessions, so that the client sends keep-alives every two seconds.
+void shortenSession(GstRTSPClient *, GstRTSPSession *session, gpointer)
+{
+    gst_rtsp_session_set_timeout(session, 3);
+}
+
 // Tells the test of each connection.
-void watchClient(GstRTSPServer *, GstRTSPClient *client, gpointer)
+void watchClient(GstRTSPServer *, GstRTSPClient *client, gpointer switchable)
 {
     std::printf("client\n");
     std::fflush(stdout);
     for (const char *signal : {"pre-options-request", "pre-describe-request", "pre-setup-request",
                                "pre-play-request", "pre-get-parameter-request"})
         g_signal_connect(client, signal, G_CALLBACK(noteRequest), nullptr);
+    g_signal_connect(client, "send-message", G_CALLBACK(noteReply), nullptr);
+    if (switchable)
+        g_signal_connect(client, "new-session", G_CALLBACK(shortenSession), nullptr);
+}
+
+struct Account
+{
+    GstRTSPAuth *auth;
+    const char *password;
+};
+
+// From now on only Basic, also for the sessions already running.
+gboolean switchToBasic(gpointer data)
+{
+    const Account *account = static_cast<const Account *>(data);
+    GstRTSPToken *token =
+        gst_rtsp_token_new(GST_RTSP_TOKEN_MEDIA_FACTORY_ROLE, G_TYPE_STRING, "viewer", nullptr);
+    gst_rtsp_auth_set_supported_methods(account->auth, GST_RTSP_AUTH_BASIC);
+    gst_rtsp_auth_remove_digest(account->auth, TestSupport::camsimUser);
+    gchar *credentials = gst_rtsp_auth_make_basic(TestSupport::camsimUser, account->password);
+    gst_rtsp_auth_add_basic(account->auth, credentials, token);
+    g_free(credentials);
+    gst_rtsp_token_unref(token);
+    onlyBasic = true;
+    return G_SOURCE_CONTINUE;
 }
 
 // --serve-rtsp PORT CODEC AUTH PATTERN PASSWORD: serves /channels/1 on
 // 127.0.0.1 for the simulator's user; prints "port N" once it listens.
 // CODEC: h264 or h265 (video only), jpeg (audio first, then video: a camera
-// with a microphone) or audio (nothing else); AUTH digest or basic.
+// with a microphone) or audio (nothing else); AUTH digest, basic or
+// switchable (see below).
 int serveRtsp(int argc, char **argv)
 {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -125,21 +186,23 @@ int serveRtsp(int argc, char **argv)
     g_object_unref(mounts);
 
     GstRTSPAuth *auth = gst_rtsp_auth_new();
-    GstRTSPToken *token =
-        gst_rtsp_token_new(GST_RTSP_TOKEN_MEDIA_FACTORY_ROLE, G_TYPE_STRING, "viewer", nullptr);
+    Account account{auth, password};
     if (basic) {
-        gst_rtsp_auth_set_supported_methods(auth, GST_RTSP_AUTH_BASIC);
-        gchar *credentials = gst_rtsp_auth_make_basic(TestSupport::camsimUser, password);
-        gst_rtsp_auth_add_basic(auth, credentials, token);
-        g_free(credentials);
+        switchToBasic(&account);
     } else {
+        GstRTSPToken *token =
+            gst_rtsp_token_new(GST_RTSP_TOKEN_MEDIA_FACTORY_ROLE, G_TYPE_STRING, "viewer", nullptr);
         gst_rtsp_auth_set_supported_methods(auth, GST_RTSP_AUTH_DIGEST);
         gst_rtsp_auth_add_digest(auth, TestSupport::camsimUser, password, token);
+        gst_rtsp_token_unref(token);
     }
-    gst_rtsp_token_unref(token);
     gst_rtsp_server_set_auth(server, auth);
-    g_object_unref(auth);
-    g_signal_connect(server, "client-connected", G_CALLBACK(watchClient), nullptr);
+    // Digest until SIGUSR1, Basic only from then on.
+    const bool switchable = std::strcmp(argv[2], "switchable") == 0;
+    if (switchable)
+        g_unix_signal_add(SIGUSR1, switchToBasic, &account);
+    g_signal_connect(server, "client-connected", G_CALLBACK(watchClient),
+                     switchable ? &account : nullptr);
 
     if (!gst_rtsp_server_attach(server, nullptr))
         return 1;
@@ -181,15 +244,20 @@ public:
             {"--serve-rtsp", QString::number(m_port), m_codec, m_auth, m_pattern, m_password});
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.start();
+        // The whole line that says where it listens.
+        const auto portLine = [this] {
+            const int at = m_output.indexOf("port ");
+            const int end = at < 0 ? -1 : m_output.indexOf('\n', at);
+            return end < 0 ? QByteArray() : m_output.mid(at + 5, end - at - 5);
+        };
         QElapsedTimer timer;
         timer.start();
-        while (!m_output.contains('\n') && timer.elapsed() < slow &&
+        while (portLine().isEmpty() && timer.elapsed() < slow &&
                m_process.state() != QProcess::NotRunning) {
             m_process.waitForReadyRead(100);
             m_output += m_process.readAllStandardOutput();
         }
-        const int at = m_output.indexOf("port ");
-        m_port = at < 0 ? 0 : quint16(m_output.mid(at + 5).split('\n').first().toUInt());
+        m_port = quint16(portLine().toUInt());
         return m_port != 0;
     }
     void kill()
@@ -200,6 +268,8 @@ public:
         m_process.waitForFinished(slow);
     }
     void freeze(bool frozen) { ::kill(pid_t(m_process.processId()), frozen ? SIGSTOP : SIGCONT); }
+    // A switchable server asks only for Basic from now on.
+    void switchToBasic() { ::kill(pid_t(m_process.processId()), SIGUSR1); }
     // Everything it printed so far.
     QByteArray output()
     {
@@ -599,6 +669,22 @@ void TestSdkRtsp::passwordGoesAsBasicOnlyWhereAllowed()
         slow);
     QVERIFY(!server.output().contains("basic-credentials"));
     QVERIFY(timedStop(handle) >= 0);
+
+    // Nor when it asks for Basic in the middle of a session over UDP, where
+    // the source answers the keep-alives' challenges by itself.
+    RtspServer switching("h264", "switchable");
+    QVERIFY(switching.port());
+    const int32_t udp = login(switching.port(), "udp", false);
+    QVERIFY(udp >= 0);
+    const int32_t running = realPlay(udp, 1);
+    QVERIFY2(running >= 0, qPrintable(QString::number(CamNet_GetLastError())));
+    QTRY_VERIFY_WITH_TIMEOUT(stats(running).framesReceived > 0, slow);
+    switching.switchToBasic();
+    QTRY_VERIFY_WITH_TIMEOUT(switching.output().contains("basic-credentials") ||
+                                 switching.output().count("refused-in-session") >= 2,
+                             slow);
+    QVERIFY(!switching.output().contains("basic-credentials"));
+    QVERIFY(timedStop(running) >= 0);
 }
 
 void TestSdkRtsp::reconnectsToRestartedServer_data()
