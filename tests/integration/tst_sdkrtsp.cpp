@@ -536,10 +536,12 @@ void TestSdkRtsp::playsEachCodecAndTransport()
     QElapsedTimer timer;
     timer.start();
     const int32_t handle = realPlay(id, 1, window ? widget.winId() : 0);
+    const qint64 returnedMs = timer.elapsed();
     QVERIFY2(handle >= 0, qPrintable(QString::number(CamNet_GetLastError())));
     while (stats(handle).framesDrawn == 0 && timer.elapsed() < slow)
         QTest::qWait(5);
-    qInfo("%s: RealPlay to first frame drawn: %lld ms", QTest::currentDataTag(), timer.elapsed());
+    qInfo("%s: RealPlay returned after %lld ms, first frame drawn after %lld ms",
+          QTest::currentDataTag(), returnedMs, timer.elapsed());
 
     const CamNet_PreviewStats first = stats(handle);
     QVERIFY(first.framesDrawn > 0);
