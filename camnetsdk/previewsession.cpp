@@ -1,6 +1,7 @@
 #include "previewsession.h"
 
 #include "childwindow.h"
+#include "picturefit.h"
 #include "reframeprobe.h"
 #include "rtspauthguard.h"
 #include "sdkconfig.h"
@@ -224,12 +225,14 @@ std::string PreviewSession::drawingDescription() const
     // The picture is scaled to the window in the decoder's own YUV and only
     // then converted for the X server: converting a 1920x1080 frame before
     // shrinking it into a preview of about 600x400 cost twice the decoding.
+    // The filter holds the size PictureFit picks; the sink paints the borders.
     // The sink's own event handling would select keys and pointer motion on
     // the child, which then swallows the keys typed with the pointer over the
     // video; the SDK thread forwards exposures and resizes to it instead.
-    return std::string("videoscale ! videoconvert ! ") +
-           (m_window ? "ximagesink name=sink sync=false handle-events=false"
-                     : "fakesink name=sink sync=false");
+    if (!m_window)
+        return "videoscale ! videoconvert ! fakesink name=sink sync=false";
+    return "videoscale name=scale add-borders=false ! videoconvert ! capsfilter name=fit ! "
+           "ximagesink name=sink sync=false handle-events=false";
 }
 
 void PreviewSession::setUpHttpSource(GstElement *pipeline)
@@ -274,6 +277,11 @@ void PreviewSession::setUpDrawing(GstElement *pipeline)
     if (m_window) {
         g_object_set(sink, "display", m_displayName.c_str(), nullptr);
         gst_video_overlay_set_window_handle(GST_VIDEO_OVERLAY(sink), guintptr(m_childId));
+        GstElement *scaler = childByName(pipeline, "scale");
+        GstElement *filter = childByName(pipeline, "fit");
+        m_fit = std::make_unique<PictureFit>(scaler, filter, sink);
+        gst_object_unref(filter);
+        gst_object_unref(scaler);
     }
     m_sink = sink;
 }
@@ -297,6 +305,7 @@ void PreviewSession::teardownPipeline()
     GstBus *bus = gst_element_get_bus(m_pipeline);
     gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
     gst_object_unref(bus);
+    m_fit.reset();
     if (m_sink)
         gst_object_unref(m_sink);
     m_sink = nullptr;
@@ -458,6 +467,8 @@ void PreviewSession::redraw(bool resized)
     gst_video_overlay_expose(GST_VIDEO_OVERLAY(m_sink));
     if (!resized)
         return;
+    if (m_fit)
+        m_fit->windowResized();
     // Lets the scaler negotiate frames of the new size.
     GstPad *pad = gst_element_get_static_pad(m_sink, "sink");
     gst_pad_push_event(pad, gst_event_new_reconfigure());

@@ -18,6 +18,7 @@
 #include <thread>
 
 class ChildWindow;
+class PictureFit;
 typedef struct _GstElement GstElement;
 typedef struct _GstBuffer GstBuffer;
 
@@ -94,6 +95,8 @@ private:
     // Touched by the SDK thread only, once it runs.
     GstElement *m_pipeline = nullptr;
     GstElement *m_sink = nullptr;
+    // Only while drawing into a window.
+    std::unique_ptr<PictureFit> m_fit;
     bool m_restartPending = false;
     std::chrono::steady_clock::time_point m_restartDue;
     // When the received count last moved, for noticing a stalled RTSP stream.

@@ -326,6 +326,26 @@ bool looksLikeVisibleScene(const QImage &image)
     return true;
 }
 
+// A picture of the visible scene as wide as image, in the band of rows from
+// top that is height rows high, give or take a row of rounding, with every
+// pixel above and below it exactly black.
+bool showsLetterbox(const QImage &image, const QSize &size, int top, int height)
+{
+    if (image.size() != size)
+        return false;
+    const auto blackRows = [&](int from, int to) {
+        for (int y = std::max(from, 0); y < std::min(to, image.height()); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                if ((image.pixel(x, y) & 0xFFFFFF) != 0)
+                    return false;
+            }
+        }
+        return true;
+    };
+    return blackRows(0, top - 1) && blackRows(top + height + 1, image.height()) &&
+           looksLikeVisibleScene(image.copy(0, top + 1, image.width(), height - 2));
+}
+
 // Counts the keys it receives, to show that the video does not swallow them.
 class KeyCounter : public QWidget
 {
@@ -356,6 +376,7 @@ private slots:
     void headlessPreviewsCountFramesOnBothChannels();
     void windowlessFallbacksStillCountFrames();
     void previewPaintsWindowAndFollowsItsSize();
+    void widePictureKeepsItsShapeBetweenBlackBars();
     void everyMjpegPartShapePlays_data();
     void everyMjpegPartShapePlays();
     void previewComesBackAfterCameraRestart();
@@ -549,6 +570,30 @@ void TestPreview::previewPaintsWindowAndFollowsItsSize()
     // With the child window gone the widget's own background shows again.
     widget.update();
     QTRY_COMPARE_WITH_TIMEOUT(QColor(grab(widget).pixel(100, 75)), QColor(Qt::magenta), slow);
+    QCOMPARE(CamNet_Logout(id), 1);
+}
+
+void TestPreview::widePictureKeepsItsShapeBetweenBlackBars()
+{
+    TestSupport::Camsim sim(QStringList{"--visible-size", "1280x720"});
+    QVERIFY(sim.port());
+    const int32_t id = TestSupport::login(sim.port());
+    QVERIFY(id >= 0);
+    QWidget widget;
+    QVERIFY(showMagenta(&widget, 320, 240));
+    const int32_t handle = realPlay(id, 1, widget.winId());
+    QVERIFY(handle >= 0);
+
+    // 16:9 in a wide window and then in a tall one: as wide as the window,
+    // centred, undistorted, and the rest of the window black, not the dark
+    // grey of YUV's video black nor the window's own magenta.
+    for (const QSize &size : {QSize(320, 240), QSize(240, 320)}) {
+        widget.resize(size);
+        const int height = size.width() * 9 / 16;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            showsLetterbox(grab(widget), size, (size.height() - height) / 2, height), slow);
+    }
+    QVERIFY(timedStop(handle) < 500);
     QCOMPARE(CamNet_Logout(id), 1);
 }
 
