@@ -1,7 +1,5 @@
 #include "rtspfeed.h"
 
-#include "scenerenderer.h"
-
 #include <QImage>
 #include <QString>
 
@@ -24,22 +22,25 @@ void releaseImage(gpointer image)
 
 } // namespace
 
-bool RtspFeed::attach(GstRTSPMedia *media, CamState &state, int channel, const QSize &size, int fps)
+bool RtspFeed::attach(GstRTSPMedia *media, CamState &state,
+                      const std::shared_ptr<RenderThread> &renderer, int channel, const QSize &size,
+                      int fps)
 {
     GstElement *bin = gst_rtsp_media_get_element(media);
     GstElement *appsrc = gst_bin_get_by_name_recurse_up(GST_BIN(bin), "src");
     gst_object_unref(bin);
     if (!appsrc)
         return false;
-    auto *feed = new RtspFeed(state, appsrc, channel, size, fps);
+    auto *feed = new RtspFeed(state, renderer, appsrc, channel, size, fps);
     gst_object_unref(appsrc);
     g_object_set_data_full(G_OBJECT(media), feedKey, feed,
                            [](gpointer p) { delete static_cast<RtspFeed *>(p); });
     return true;
 }
 
-RtspFeed::RtspFeed(CamState &state, GstElement *appsrc, int channel, const QSize &size, int fps)
-    : m_state(state), m_appsrc(GST_ELEMENT(gst_object_ref(appsrc))),
+RtspFeed::RtspFeed(CamState &state, const std::shared_ptr<RenderThread> &renderer,
+                   GstElement *appsrc, int channel, const QSize &size, int fps)
+    : m_state(state), m_renderer(renderer), m_appsrc(GST_ELEMENT(gst_object_ref(appsrc))),
       m_pad(gst_element_get_static_pad(appsrc, "src")), m_channel(channel), m_size(size),
       m_period(1000000 / std::max(1, fps)), m_due(std::chrono::steady_clock::now())
 {
@@ -78,8 +79,11 @@ void RtspFeed::feed()
     // After a stall the rate starts over from now instead of catching up
     // with a burst of frames.
     m_due = now - m_due > m_period ? now + m_period : m_due + m_period;
-    auto *image = new QImage(SceneRenderer::render(m_channel, m_state.calibration(),
-                                                   m_state.fusionOn(), ++m_frame, m_size));
+    const QImage drawn =
+        m_renderer->render(m_channel, m_state.calibration(), m_state.fusionOn(), ++m_frame, m_size);
+    if (drawn.isNull())
+        return; // RTSP is stopping; so is this pipeline
+    auto *image = new QImage(drawn);
     const gsize bytes = gsize(image->sizeInBytes());
     GstBuffer *buffer = gst_buffer_new_wrapped_full(GST_MEMORY_FLAG_READONLY,
                                                     const_cast<uchar *>(image->constBits()), bytes,

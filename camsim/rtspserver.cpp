@@ -176,6 +176,7 @@ bool RtspServer::start(QString *error)
     g_source_unref(tick);
     m_port = uint16_t(gst_rtsp_server_get_bound_port(m_server));
 
+    m_renderer = std::make_shared<RenderThread>();
     m_loop = g_main_loop_new(m_context, FALSE);
     m_thread = std::thread([this] {
         g_main_context_push_thread_default(m_context);
@@ -217,6 +218,8 @@ void RtspServer::stop()
     }
     // Waits for the threads the library started for the pipelines.
     gst_rtsp_thread_pool_cleanup();
+    if (m_renderer)
+        m_renderer->stop();
 }
 
 void RtspServer::closeClients(GstRTSPClient *only)
@@ -233,7 +236,8 @@ void RtspServer::onMediaConfigure(GstRTSPMediaFactory *factory, GstRTSPMedia *me
     const int channel = RtspAuth::channel(factory);
     const QSize size = channel == 2 ? server->m_options.thermalSize : server->m_options.visibleSize;
     server->m_state.countRequest(QStringLiteral("rtspStreams"));
-    if (!RtspFeed::attach(media, server->m_state, channel, size, server->m_options.fps))
+    if (!RtspFeed::attach(media, server->m_state, server->m_renderer, channel, size,
+                          server->m_options.fps))
         std::fprintf(stderr, "camsim: RTSP pipeline of channel %d has no picture source\n",
                      channel);
 }

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "camstate.h"
+#include "renderthread.h"
 
 #include <QByteArray>
 #include <QSize>
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 #include <thread>
 
 #include <gst/rtsp-server/rtsp-server.h>
@@ -69,5 +71,6 @@ private:
     GMainLoop *m_loop = nullptr;
     GstRTSPServer *m_server = nullptr;
     std::thread m_thread;
+    std::shared_ptr<RenderThread> m_renderer;
     uint16_t m_port = 0;
 };

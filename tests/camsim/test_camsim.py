@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """The camera simulator through HTTP and RTSP on 127.0.0.1."""
 
+import concurrent.futures
 import hashlib
 import http.client
-import concurrent.futures
 import json
 import os
 import re
@@ -13,6 +13,7 @@ import signal
 import socket
 import struct
 import subprocess
+import sys
 import tempfile
 import threading
 import time
@@ -82,13 +83,12 @@ class Camsim:
     def stop(self, sig=signal.SIGTERM):
         if self.proc.poll() is None:
             self.proc.send_signal(sig)
-        try:
-            rc = self.proc.wait(timeout=10)
-            self.log = self.proc.stdout.read()
-        finally:
-            self.proc.stdout.close()
-            self.proc.stderr.close()
-        return rc
+        # Both pipes are read while waiting: a sanitizer's report filling one
+        # would otherwise hold the simulator up, and it is shown on a failure.
+        self.log, errors = self.proc.communicate(timeout=10)
+        if self.proc.returncode not in (0, -signal.SIGKILL):
+            sys.stderr.write(errors[-30000:])
+        return self.proc.returncode
 
     def plain(self, method, path, body=None):
         conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
@@ -807,14 +807,17 @@ class RtspTest(unittest.TestCase):
 
     def test_every_codec_at_each_channels_size(self):
         self.assertIsNotNone(shutil.which("ffprobe"), "ffprobe (Debian package ffmpeg) is missing")
-        for codec, name in (("h264", "h264"), ("h265", "hevc"), ("jpeg", "mjpeg")):
-            sim = self.start("--rtsp-codec", codec)
-            with concurrent.futures.ThreadPoolExecutor(2) as pool:
-                probes = list(pool.map(lambda channel: ffprobe(self.url(sim, channel)), (1, 2)))
-            for (code, streams, errors), size in zip(probes, ((800, 600), (320, 240))):
-                self.assertEqual(code, 0, errors)
-                self.assertEqual(streams, [{"codec_name": name, "width": size[0],
-                                            "height": size[1], "nb_read_frames": "5"}], codec)
+        codecs = {"h264": "h264", "h265": "hevc", "jpeg": "mjpeg"}
+        sims = {codec: self.start("--rtsp-codec", codec) for codec in codecs}
+        cases = [(codec, channel) for codec in codecs for channel in (1, 2)]
+        with concurrent.futures.ThreadPoolExecutor(len(cases)) as pool:
+            probes = pool.map(lambda case: ffprobe(self.url(sims[case[0]], case[1])), cases)
+        for (codec, channel), (code, streams, errors) in zip(cases, probes):
+            width, height = (800, 600) if channel == 1 else (320, 240)
+            self.assertEqual(code, 0, errors)
+            self.assertEqual(streams, [{"codec_name": codecs[codec], "width": width,
+                                        "height": height, "nb_read_frames": "5"}], codec)
+        for sim in sims.values():
             self.assertEqual(sim.stop(), 0)
 
     def test_refusals(self):
