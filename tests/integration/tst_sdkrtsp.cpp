@@ -10,6 +10,7 @@
 // The servers run in child processes of this program (started with
 // --serve-rtsp), so that one can be frozen with SIGSTOP or killed like a
 // camera losing power.
+
 // First: GLib names members "signals", which Qt's headers make a keyword.
 #include <glib-unix.h>
 #include <gst/gst.h>
