@@ -7,8 +7,8 @@
 
 namespace {
 
-// How often the drop fault is looked at while it is off; a connection that
-// opens while it is on is closed at once.
+// How often the drop fault is looked at, to close the connections that are
+// open when it comes on; one that opens while it is on is closed at once.
 constexpr guint dropCheckMs = 50;
 
 gboolean closeOne(gpointer client)
@@ -222,12 +222,9 @@ void RtspServer::stop()
         m_renderer->stop();
 }
 
-void RtspServer::closeClients(GstRTSPClient *only)
+void RtspServer::closeClients()
 {
-    if (only)
-        gst_rtsp_client_close(only);
-    else
-        g_list_free(gst_rtsp_server_client_filter(m_server, &removeEvery, nullptr));
+    g_list_free(gst_rtsp_server_client_filter(m_server, &removeEvery, nullptr));
 }
 
 void RtspServer::onMediaConfigure(GstRTSPMediaFactory *factory, GstRTSPMedia *media, gpointer self)

@@ -58,7 +58,7 @@ public:
 private:
     QByteArray launchLine() const;
     GstRTSPMediaFactory *factory(int channel);
-    void closeClients(GstRTSPClient *only = nullptr);
+    void closeClients();
     static void onMediaConfigure(GstRTSPMediaFactory *factory, GstRTSPMedia *media, gpointer self);
     static void onClientConnected(GstRTSPServer *server, GstRTSPClient *client, gpointer self);
     static void onSendMessage(GstRTSPClient *client, GstRTSPContext *ctx, GstRTSPMessage *message,
