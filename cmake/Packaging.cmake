@@ -11,6 +11,9 @@ file(RELATIVE_PATH _bin_to_lib ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL
 set_target_properties(overlaytuner PROPERTIES INSTALL_RPATH "$ORIGIN/${_bin_to_lib}")
 install(TARGETS overlaytuner camsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS camnetsdk LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+# Beside the library, where a copy named camnetsdk.ini takes effect.
+install(FILES ${CMAKE_SOURCE_DIR}/camnetsdk/camnetsdk.ini.example
+    DESTINATION ${CMAKE_INSTALL_LIBDIR})
 
 install(FILES ${_packaging}/${OVERLAYTUNER_APP_ID}.desktop
     DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)

@@ -2,7 +2,7 @@
 # cmake --install of the build tree into a prefix that is then moved
 # elsewhere: the moved tree holds what an installation must (tree_checks.sh),
 # and its executable, run where it lies against its own camsim, passes the
-# smoke run.
+# smoke run, with the video over RTSP through a camnetsdk.ini beside the SDK.
 # usage: install_tree.sh CMAKE BUILD_DIR LIBDIR CHINESE_UI CLOSEWINDOW ARTIFACT_DIR
 set -euo pipefail
 cmake="$1"; build="$2"; libdir="$3"; chinese="$4"; closer="$5"; artifacts="$6"
@@ -23,4 +23,4 @@ echo "installed, then moved to $root"
 check_tree "$root" "$libdir" "$chinese" || exit 1
 echo "the moved tree finds its SDK, and its desktop entry, metadata and icons pass"
 
-smoke_tree "$root" "$chinese" "$closer" "$artifacts"
+smoke_tree "$root" "$chinese" "$closer" "$artifacts" --rtsp

@@ -6,13 +6,17 @@
 # A screenshot of the connected tool is kept in ARTIFACT_DIR.
 # With --in-place the executable runs where it lies, in an installed or
 # unpacked tree that is this run's own, with the config.ini beside it.
-# usage: tool_smoke.sh [--in-place] EXECUTABLE CAMSIM CLOSEWINDOW ARTIFACT_DIR
+# With --rtsp the simulator streams H.264 over RTSP as well, and a device
+# profile camnetsdk.ini beside the SDK the tool loads points the SDK at it.
+# usage: tool_smoke.sh [--in-place] [--rtsp] EXECUTABLE CAMSIM CLOSEWINDOW ARTIFACT_DIR
 set -euo pipefail
 in_place=0
-if [ "$1" = "--in-place" ]; then
-    in_place=1
+rtsp=0
+while [ "${1:-}" = "--in-place" ] || [ "${1:-}" = "--rtsp" ]; do
+    [ "$1" = "--in-place" ] && in_place=1
+    [ "$1" = "--rtsp" ] && rtsp=1
     shift
-fi
+done
 exe="$1"; camsim="$2"; closer="$3"; artifacts="$4"
 password="smoke-pass"
 root="$(cd "$(dirname "$0")/../.." && pwd)"
@@ -70,9 +74,20 @@ start_xvfb 1920x1080 "$work" || fail "no X server to run the tool on"
 unset QT_QPA_PLATFORM
 
 . "$root/scripts/camsim.sh"
+rtsp_options=()
+[ "$rtsp" -eq 1 ] && rtsp_options=(--rtsp-port 0 --rtsp-codec h264)
 start_camsim "$camsim" "$work/camsim.log" --port 0 --user admin --password "$password" \
-    --fps 10 --state "$work/camsim.json" || fail "camsim did not start"
+    --fps 10 --state "$work/camsim.json" "${rtsp_options[@]}" || fail "camsim did not start"
 port="$camsim_port"
+unset CAMNETSDK_PROFILE
+if [ "$rtsp" -eq 1 ]; then
+    sdk="$(ldd "$tool" | awk '$1 == "libcamnetsdk.so" {print $3}')"
+    [ -n "$sdk" ] || fail "the tool finds no libcamnetsdk.so"
+    profile="$(dirname "$(realpath "$sdk")")/camnetsdk.ini"
+    printf '[General]\nstreamUrl=rtsp://{host}:%s/channels/{channel}\n' "$camsim_rtsp_port" \
+        >"$profile"
+    echo "device profile $profile: RTSP on port $camsim_rtsp_port"
+fi
 
 # The dialog offers what the file holds: the simulator on loopback.
 printf '[General]\nIP=127.0.0.1\nPORT=%s\nUSERNAME=admin\nPASSWD=%s\nCHANNEL=5\nPIXEL=3\n' \
@@ -118,6 +133,10 @@ xdotool key Tab Tab Tab Tab space
 connected() { [ "$(state_value requests.calibrationGet)" -ge 1 ]; }
 wait_for 100 connected || fail "the tool did not connect and load the panel"
 [ "$(state_value requests.device)" -eq 1 ] || fail "expected one login"
+if [ "$rtsp" -eq 1 ]; then
+    [ "$(state_value requests.streams)" -eq 0 ] || fail "the SDK asked for MJPEG over HTTP"
+    [ "$(state_value requests.rtspStreams)" -ge 2 ] || fail "expected both channels over RTSP"
+fi
 echo "connected to camsim on port $port"
 
 # Both previews: the left half of the preview area shows the visible scene,

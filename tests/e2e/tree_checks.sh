@@ -2,7 +2,7 @@
 # Sourced by the end-to-end runs of an installed tree and of the unpacked
 # archive: what such a tree must hold and do wherever it lies.
 # usage: check_tree ROOT LIBDIR CHINESE_UI
-#        smoke_tree ROOT CHINESE_UI CLOSEWINDOW ARTIFACT_DIR
+#        smoke_tree ROOT CHINESE_UI CLOSEWINDOW ARTIFACT_DIR [tool_smoke.sh options]
 #   LIBDIR as installed (relative to ROOT); CHINESE_UI 1 when the build puts
 #   the translation beside the executable. Both say what is wrong on standard
 #   error and return 1 at the first fault.
@@ -21,6 +21,8 @@ check_tree_binaries() {
     [ -x "$root/bin/overlaytuner" ] || tree_fault "no bin/overlaytuner" || return
     [ -x "$root/bin/camsim" ] || tree_fault "no bin/camsim" || return
     [ -f "$root/$libdir/libcamnetsdk.so" ] || tree_fault "no $libdir/libcamnetsdk.so" || return
+    [ -f "$root/$libdir/camnetsdk.ini.example" ] ||
+        tree_fault "no $libdir/camnetsdk.ini.example beside the SDK" || return
     runpath="$(readelf -d "$root/bin/overlaytuner" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]$/\1/p')"
     want="\$ORIGIN/$(realpath --relative-to="$root/bin" "$root/$libdir")"
     [ "$runpath" = "$want" ] ||
@@ -139,11 +141,12 @@ check_tree_speaks_chinese() (
 # shows that it speaks Chinese and then runs without its translation.
 smoke_tree() {
     local root="$1" chinese="$2" closer="$3" artifacts="$4"
+    shift 4
     if [ "$chinese" = 1 ]; then
         check_tree_speaks_chinese "$root" || return
         echo "the tree's tool opens under its Chinese title"
         rm "$root/bin/overlaytuner_zh.qm"
     fi
-    "$tree_checks_dir/tool_smoke.sh" --in-place "$root/bin/overlaytuner" "$root/bin/camsim" \
-        "$closer" "$artifacts"
+    "$tree_checks_dir/tool_smoke.sh" --in-place "$@" "$root/bin/overlaytuner" \
+        "$root/bin/camsim" "$closer" "$artifacts"
 }
