@@ -5,26 +5,15 @@
 // drawn per second per channel (from the SDK's preview counters), the CPU
 // this process used in % of one core, and its peak resident memory. The
 // simulator renders and encodes in its own process, which is not counted.
-#include "cameraconnectwidget.h"
 #include "camnetsdk.h"
 #include "camsimprocess.h"
 #include "overlaytuner.h"
-#include "startup.h"
+#include "tooldriver.h"
 
-#include <QAction>
 #include <QApplication>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
-#include <QGuiApplication>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QRegularExpression>
-#include <QScreen>
 #include <QTemporaryDir>
-#include <QTimer>
-#include <QWindow>
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -90,23 +79,6 @@ bool parseArguments(int argc, char **argv, Case &c)
             return false;
         }
     }
-    return true;
-}
-
-// The device profile that sends the SDK to the simulator's RTSP streams; the
-// SDK reads it at the login.
-bool writeRtspProfile(const QTemporaryDir &dir, quint16 rtspPort)
-{
-    const QString path = dir.filePath(QStringLiteral("camnetsdk.ini"));
-    QFile file(path);
-    if (!dir.isValid() || !file.open(QIODevice::WriteOnly))
-        return false;
-    const QByteArray profile =
-        "[General]\nstreamUrl=rtsp://{host}:" + QByteArray::number(rtspPort) +
-        "/channels/{channel}\nrtspTransport=tcp\n";
-    if (file.write(profile) != profile.size())
-        return false;
-    qputenv("CAMNETSDK_PROFILE", QFile::encodeName(path));
     return true;
 }
 
@@ -189,82 +161,11 @@ double peakRssMiB()
     return 0.0;
 }
 
-// Runs the event loop as the tool's own exec() would, idle between events.
-void spin(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-// The tool keeps its preview handles to itself. The SDK hands them out
-// counting up, and the connect flow starts channel 1 before channel 2, so the
-// running previews in handle order are the channels in order.
-std::vector<int32_t> runningPreviews()
-{
-    std::vector<int32_t> handles;
-    for (int32_t handle = 0; handle < 256; ++handle) {
-        CamNet_PreviewStats stats{};
-        if (CamNet_GetPreviewStats(handle, &stats))
-            handles.push_back(handle);
-    }
-    return handles;
-}
-
 CamNet_PreviewStats statsOf(int32_t handle)
 {
     CamNet_PreviewStats stats{};
     CamNet_GetPreviewStats(handle, &stats);
     return stats;
-}
-
-// As the tool's main() shows its window; false when it never shows.
-bool showAsTheToolDoes(OverlayTuner &window)
-{
-    const QRect work = QGuiApplication::primaryScreen()->availableGeometry();
-    const WindowPlacement placement = placeOnWorkArea(work.width(), work.height());
-    window.setMinimumSize(placement.minimumSize);
-    if (placement.move)
-        window.move(placement.position);
-    window.show();
-    // Connect once the window is on the screen, as a user would; the
-    // previews draw into its frames.
-    QElapsedTimer showing;
-    showing.start();
-    while (!window.windowHandle() || !window.windowHandle()->isExposed()) {
-        if (showing.elapsed() > 15000)
-            return false;
-        spin(20);
-    }
-    return true;
-}
-
-// Answers the connection dialog as a user would; any other box that opens
-// (a failed preview) is noted and closed. Returns what those boxes said.
-QStringList connectThroughDialog(OverlayTuner &window, quint16 port)
-{
-    QStringList complaints;
-    QTimer answerer;
-    QObject::connect(&answerer, &QTimer::timeout, [&] {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (auto *dialog = qobject_cast<CameraConnectWidget *>(modal)) {
-            dialog->findChild<QLineEdit *>(QStringLiteral("ipAddrLineEdt"))
-                ->setText(QStringLiteral("127.0.0.1"));
-            dialog->findChild<QLineEdit *>(QStringLiteral("portLineEdt"))
-                ->setText(QString::number(port));
-            dialog->findChild<QLineEdit *>(QStringLiteral("userNameLineEdt"))
-                ->setText(TestSupport::camsimUser);
-            dialog->findChild<QLineEdit *>(QStringLiteral("passwdLineEdt"))
-                ->setText(TestSupport::camsimPassword);
-            dialog->findChild<QPushButton *>(QStringLiteral("connectBtn"))->click();
-        } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
-            complaints << box->text();
-            box->accept();
-        }
-    });
-    answerer.start(50);
-    window.findChild<QAction *>(QStringLiteral("actionConnect"))->trigger();
-    return complaints;
 }
 
 // Idles in the event loop for the given time, then prints what both
@@ -276,7 +177,7 @@ void measure(const OverlayTuner &window, const std::vector<int32_t> &previews, c
     const double cpuBefore = cpuSeconds();
     const std::map<int, ThreadCpu> threadsBefore = threadCpu();
     const auto start = std::chrono::steady_clock::now();
-    spin(seconds * 1000);
+    ToolDriver::spin(seconds * 1000);
     const double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const double cpu = (cpuSeconds() - cpuBefore) / elapsed * 100.0;
@@ -338,24 +239,24 @@ int main(int argc, char **argv)
         return 1;
     }
     QTemporaryDir profileDir;
-    if (!c.rtspCodec.isEmpty() && !writeRtspProfile(profileDir, sim.rtspPort())) {
+    if (!c.rtspCodec.isEmpty() && !ToolDriver::useRtspProfile(profileDir, sim.rtspPort())) {
         std::fprintf(stderr, "preview_load: cannot write the device profile\n");
         return 1;
     }
     OverlayTuner window;
-    if (!showAsTheToolDoes(window)) {
+    if (!ToolDriver::show(window)) {
         std::fprintf(stderr, "preview_load: the main window did not show within 15 s\n");
         return 1;
     }
-    for (const QString &complaint : connectThroughDialog(window, sim.port()))
+    for (const QString &complaint : ToolDriver::connect(window, sim.port()))
         std::fprintf(stderr, "preview_load: the tool said: %s\n", qPrintable(complaint));
-    const std::vector<int32_t> previews = runningPreviews();
+    const std::vector<int32_t> previews = ToolDriver::runningPreviews();
     if (previews.size() != 2) {
         std::fprintf(stderr, "preview_load: %zu previews run instead of 2\n", previews.size());
         window.close();
         return 1;
     }
-    spin(warmUpMs);
+    ToolDriver::spin(warmUpMs);
     measure(window, previews, c);
     window.close();
     return 0;

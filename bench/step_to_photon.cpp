@@ -22,7 +22,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QKeyEvent>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <chrono>
@@ -221,21 +220,6 @@ double msSince(Clock::time_point start)
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-// The RTSP port the simulator reports on its first lines; 0 when it does not.
-quint16 rtspPort(const TestSupport::Camsim &sim)
-{
-    const QRegularExpression line(QStringLiteral("rtsp on \\S+ port (\\d+)"));
-    QElapsedTimer waited;
-    waited.start();
-    while (waited.elapsed() < 5000) {
-        const QRegularExpressionMatch match = line.match(QString::fromUtf8(sim.log()));
-        if (match.hasMatch())
-            return quint16(match.captured(1).toUInt());
-        ToolDriver::spin(50);
-    }
-    return 0;
-}
-
 struct Result
 {
     bool ran = false;
@@ -326,17 +310,11 @@ Result runVariant(const Variant &variant, int steps)
     }
     qunsetenv("CAMNETSDK_PROFILE");
     if (variant.rtsp) {
-        const quint16 port = rtspPort(sim);
-        QFile profile(dir.filePath(QStringLiteral("camnetsdk.ini")));
-        if (!port || !profile.open(QIODevice::WriteOnly)) {
+        if (!ToolDriver::useRtspProfile(dir, sim.rtspPort())) {
             std::fprintf(stderr, "step_to_photon: %s: the simulator reports no RTSP port\n",
                          variant.name);
             return result;
         }
-        profile.write("[General]\nstreamUrl=rtsp://127.0.0.1:" + QByteArray::number(port) +
-                      "/channels/{channel}\n");
-        profile.close();
-        qputenv("CAMNETSDK_PROFILE", profile.fileName().toLocal8Bit());
     }
     OverlayTuner window;
     if (!ToolDriver::show(window)) {

@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -80,4 +81,19 @@ std::vector<int32_t> ToolDriver::runningPreviews()
             handles.push_back(handle);
     }
     return handles;
+}
+
+bool ToolDriver::useRtspProfile(const QTemporaryDir &dir, quint16 rtspPort)
+{
+    const QString path = dir.filePath(QStringLiteral("camnetsdk.ini"));
+    QFile file(path);
+    if (!rtspPort || !dir.isValid() || !file.open(QIODevice::WriteOnly))
+        return false;
+    const QByteArray profile =
+        "[General]\nstreamUrl=rtsp://{host}:" + QByteArray::number(rtspPort) +
+        "/channels/{channel}\nrtspTransport=tcp\n";
+    if (file.write(profile) != profile.size())
+        return false;
+    qputenv("CAMNETSDK_PROFILE", QFile::encodeName(path));
+    return true;
 }

@@ -6,6 +6,7 @@
 #define TOOLDRIVER_H
 
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <cstdint>
 #include <vector>
@@ -25,6 +26,9 @@ public:
     // The running previews in handle order, which is channel order: the SDK
     // counts handles up and the connect starts channel 1 first.
     static std::vector<int32_t> runningPreviews();
+    // Writes a device profile into dir that sends the SDK to the simulator's
+    // RTSP streams, and names it for the next login; false when it cannot.
+    static bool useRtspProfile(const QTemporaryDir &dir, quint16 rtspPort);
 };
 
 #endif // TOOLDRIVER_H
