@@ -90,20 +90,34 @@ int32_t StreamProbe::run(HttpClient::Deadline deadline)
     return m_rtsp ? runRtsp(deadline) : runHttp(deadline);
 }
 
-int32_t StreamProbe::runHttp(HttpClient::Deadline deadline)
+CURLcode StreamProbe::request(HttpClient::Deadline deadline)
 {
     CURL *curl = curl_easy_init();
     if (!curl)
-        return CAMNET_ERR_OUT_OF_RESOURCES;
-    curl_easy_setopt(curl, CURLOPT_URL, m_url.c_str());
+        return CURLE_OUT_OF_MEMORY;
     HttpClient::configure(curl, m_user, m_password);
+    if (m_rtsp) {
+        curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "rtsp");
+        // Basic only where the profile accepts the password crossing in clear;
+        // a camera that offers nothing else is then refused like a wrong password.
+        curl_easy_setopt(curl, CURLOPT_HTTPAUTH,
+                         long(m_allowBasic ? CURLAUTH_DIGEST | CURLAUTH_BASIC : CURLAUTH_DIGEST));
+        curl_easy_setopt(curl, CURLOPT_RTSP_STREAM_URI, m_url.c_str());
+        curl_easy_setopt(curl, CURLOPT_RTSP_REQUEST, long(CURL_RTSPREQ_DESCRIBE));
+    }
+    curl_easy_setopt(curl, CURLOPT_URL, m_url.c_str());
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &StreamProbe::onHeader);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &StreamProbe::onBody);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
     const CURLcode code = HttpClient::perform(curl, deadline);
     curl_easy_cleanup(curl);
+    return code;
+}
 
+int32_t StreamProbe::runHttp(HttpClient::Deadline deadline)
+{
+    const CURLcode code = request(deadline);
     if (m_accepted)
         return m_multipart ? CAMNET_ERR_NONE : CAMNET_ERR_PROTOCOL;
     // A write error is the probe cutting an error reply short on purpose.
@@ -116,25 +130,7 @@ int32_t StreamProbe::runHttp(HttpClient::Deadline deadline)
 
 int32_t StreamProbe::runRtsp(HttpClient::Deadline deadline)
 {
-    CURL *curl = curl_easy_init();
-    if (!curl)
-        return CAMNET_ERR_OUT_OF_RESOURCES;
-    HttpClient::configure(curl, m_user, m_password);
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "rtsp");
-    // Basic only where the profile accepts the password crossing in clear;
-    // a camera that offers nothing else is then refused like a wrong password.
-    curl_easy_setopt(curl, CURLOPT_HTTPAUTH,
-                     long(m_allowBasic ? CURLAUTH_DIGEST | CURLAUTH_BASIC : CURLAUTH_DIGEST));
-    curl_easy_setopt(curl, CURLOPT_URL, m_url.c_str());
-    curl_easy_setopt(curl, CURLOPT_RTSP_STREAM_URI, m_url.c_str());
-    curl_easy_setopt(curl, CURLOPT_RTSP_REQUEST, long(CURL_RTSPREQ_DESCRIBE));
-    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &StreamProbe::onHeader);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &StreamProbe::onBody);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
-    const CURLcode code = HttpClient::perform(curl, deadline);
-    curl_easy_cleanup(curl);
-
+    const CURLcode code = request(deadline);
     if (code != CURLE_OK && code != CURLE_WRITE_ERROR)
         return camNetErrorOf(code);
     if (const int32_t error = camNetErrorOfStatus(m_status, CAMNET_ERR_CHANNEL_UNAVAILABLE))

@@ -24,6 +24,8 @@ public:
     int32_t run(HttpClient::Deadline deadline);
 
 private:
+    // One request with this probe's callbacks; its libcurl result.
+    CURLcode request(HttpClient::Deadline deadline);
     int32_t runHttp(HttpClient::Deadline deadline);
     int32_t runRtsp(HttpClient::Deadline deadline);
     static size_t onHeader(char *data, size_t size, size_t count, void *self);
