@@ -157,6 +157,13 @@ bool RtspServer::start(QString *error)
     g_object_unref(mounts);
     g_signal_connect(m_server, "client-connected", G_CALLBACK(&RtspServer::onClientConnected),
                      this);
+    // Clients are served on the server's own loop, not on a thread of the
+    // library's pool: closing them (on a drop fault, at a stop) then never
+    // races with a request being answered, which reads the connection that
+    // closing frees.
+    GstRTSPThreadPool *threads = gst_rtsp_server_get_thread_pool(m_server);
+    gst_rtsp_thread_pool_set_max_threads(threads, 0);
+    g_object_unref(threads);
 
     m_context = g_main_context_new();
     GSource *listening = gst_rtsp_server_create_source(m_server, nullptr, &gerror);
