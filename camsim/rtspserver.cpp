@@ -17,6 +17,17 @@ gboolean closeOne(gpointer client)
     return G_SOURCE_REMOVE;
 }
 
+// A live pipeline's sinks hold every packet for the processing deadline a
+// sink allows itself by default (20 ms), which a camera that sends each frame
+// as soon as it is encoded does not do; without it, the picture reaches the
+// viewer 20 ms later over RTSP than over HTTP.
+void sendAtOnce(GstBin *, GstBin *, GstElement *element, gpointer)
+{
+    if (GST_OBJECT_FLAG_IS_SET(element, GST_ELEMENT_FLAG_SINK) &&
+        g_object_class_find_property(G_OBJECT_GET_CLASS(element), "processing-deadline"))
+        g_object_set(element, "processing-deadline", guint64(0), nullptr);
+}
+
 GstRTSPFilterResult removeEvery(GstRTSPServer *, GstRTSPClient *, gpointer)
 {
     return GST_RTSP_FILTER_REMOVE;
@@ -240,6 +251,13 @@ void RtspServer::onMediaConfigure(GstRTSPMediaFactory *factory, GstRTSPMedia *me
     const int channel = RtspAuth::channel(factory);
     const QSize size = channel == 2 ? server->m_options.thermalSize : server->m_options.visibleSize;
     server->m_state.countRequest(QStringLiteral("rtspStreams"));
+    // The media's sinks join its pipeline only when a client sets it up.
+    GstElement *element = gst_rtsp_media_get_element(media);
+    if (GstObject *pipeline = gst_object_get_parent(GST_OBJECT(element))) {
+        g_signal_connect(pipeline, "deep-element-added", G_CALLBACK(&sendAtOnce), nullptr);
+        gst_object_unref(pipeline);
+    }
+    gst_object_unref(element);
     if (!RtspFeed::attach(media, server->m_state, server->m_renderer, channel, size,
                           server->m_options.fps))
         std::fprintf(stderr, "camsim: RTSP pipeline of channel %d has no picture source\n",
