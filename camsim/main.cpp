@@ -192,6 +192,7 @@ RtspServer::Options rtspOptions(const Settings &settings)
     r.visibleSize = o.visibleSize;
     r.thermalSize = o.thermalSize;
     r.connectionLimit = o.connectionLimit;
+    r.idleTimeout = o.idleTimeout;
     return r;
 }
 

@@ -28,6 +28,45 @@ void sendAtOnce(GstBin *, GstBin *, GstElement *element, gpointer)
         g_object_set(element, "processing-deadline", guint64(0), nullptr);
 }
 
+// One connection's deadline for setting up a stream.
+struct IdleCheck
+{
+    RtspServer *server;
+    GstRTSPClient *client;
+};
+
+void freeIdleCheck(gpointer data)
+{
+    delete static_cast<IdleCheck *>(data);
+}
+
+// A closed client's deadline goes with it, so that no source outlives the
+// client it names.
+void dropDeadline(GstRTSPClient *, gpointer source)
+{
+    g_source_destroy(static_cast<GSource *>(source));
+}
+
+void unrefSource(gpointer source, GClosure *)
+{
+    g_source_unref(static_cast<GSource *>(source));
+}
+
+// Closes the given client if it is still connected and has no stream set up.
+GstRTSPFilterResult closeIfIdle(GstRTSPServer *, GstRTSPClient *client, gpointer target)
+{
+    if (client != target)
+        return GST_RTSP_FILTER_KEEP;
+    GList *sessions = gst_rtsp_client_session_filter(client, nullptr, nullptr);
+    const bool idle = !sessions;
+    g_list_free_full(sessions, g_object_unref);
+    if (idle) {
+        std::printf("RTSP connection closed: no stream set up in time\n");
+        std::fflush(stdout);
+    }
+    return idle ? GST_RTSP_FILTER_REMOVE : GST_RTSP_FILTER_KEEP;
+}
+
 GstRTSPFilterResult removeEvery(GstRTSPServer *, GstRTSPClient *, gpointer)
 {
     return GST_RTSP_FILTER_REMOVE;
@@ -277,6 +316,15 @@ void RtspServer::onClientConnected(GstRTSPServer *, GstRTSPClient *client, gpoin
         std::printf("RTSP connection refused: %u connections open\n", open);
         std::fflush(stdout);
     }
+    // A connection that never sets a stream up would hold one of the
+    // connections the limit allows for good.
+    GSource *deadline = g_timeout_source_new_seconds(server->m_options.idleTimeout);
+    g_source_set_callback(deadline, &RtspServer::onIdleCheck, new IdleCheck{server, client},
+                          &freeIdleCheck);
+    g_signal_connect_data(client, "closed", G_CALLBACK(&dropDeadline), g_source_ref(deadline),
+                          &unrefSource, GConnectFlags(0));
+    g_source_attach(deadline, server->m_context);
+    g_source_unref(deadline);
     if (tooMany || server->m_state.faults().dropConnection) {
         // The library attaches the client to the loop only after this
         // signal; the close runs before its first request is read.
@@ -300,6 +348,14 @@ void RtspServer::onSendMessage(GstRTSPClient *, GstRTSPContext *ctx, GstRTSPMess
     gst_rtsp_message_parse_response(message, &code, nullptr, nullptr);
     std::printf("RTSP %s %s -> %d\n", gst_rtsp_method_as_text(method), uri ? uri : "?", int(code));
     std::fflush(stdout);
+}
+
+gboolean RtspServer::onIdleCheck(gpointer data)
+{
+    auto *check = static_cast<IdleCheck *>(data);
+    g_list_free(
+        gst_rtsp_server_client_filter(check->server->m_server, &closeIfIdle, check->client));
+    return G_SOURCE_REMOVE;
 }
 
 gboolean RtspServer::onTick(gpointer self)

@@ -39,6 +39,8 @@ public:
         QSize visibleSize{640, 480}; // channel 1
         QSize thermalSize{640, 480}; // channel 2
         unsigned connectionLimit = 64;
+        // Seconds a connection may stay without setting up a stream.
+        unsigned idleTimeout = 15;
     };
 
     // "h264", "h265" or "jpeg"; false for anything else.
@@ -64,6 +66,7 @@ private:
     static void onSendMessage(GstRTSPClient *client, GstRTSPContext *ctx, GstRTSPMessage *message,
                               gpointer self);
     static gboolean onTick(gpointer self);
+    static gboolean onIdleCheck(gpointer check);
 
     CamState &m_state;
     Options m_options;

@@ -782,11 +782,11 @@ class LifecycleTest(unittest.TestCase):
         self.assertEqual(lines[:2], ["GET /camsim/state -> 200", "GET /nowhere -> 401"])
 
 
-def ffprobe(url):
-    """(exit code, streams, standard error) of ffprobe reading 5 frames of an RTSP URL."""
+def ffprobe(url, frames=5):
+    """(exit code, streams, standard error) of ffprobe reading frames of an RTSP URL."""
     proc = subprocess.run(
         ["ffprobe", "-v", "error", "-rtsp_transport", "tcp", "-timeout", "5000000",
-         "-count_frames", "-read_intervals", "%+#5",
+         "-count_frames", "-read_intervals", "%%+#%d" % frames,
          "-show_entries", "stream=codec_name,width,height,nb_read_frames", "-of", "json", url],
         capture_output=True, text=True, timeout=20)
     return proc.returncode, json.loads(proc.stdout or "{}").get("streams"), proc.stderr
@@ -848,6 +848,18 @@ class RtspTest(unittest.TestCase):
         self.assertTrue(reply.startswith(b"RTSP/1.0 401 "), reply)
         self.assertIn(b"WWW-Authenticate: Digest ", reply)
         self.assertNotIn(b"Basic", reply)
+
+    def test_a_connection_that_sets_up_nothing_is_closed(self):
+        sim = self.start("--idle-timeout", "3")
+        silent = raw_connection(sim.rtsp_port)
+        self.addCleanup(silent.close)
+        silent.settimeout(20)
+        self.assertEqual(silent.recv(1), b"")
+        # A stream being played is not idle, however long the client is quiet:
+        # four seconds of frames, beyond the three it had to set it up.
+        code, streams, errors = ffprobe(self.url(sim, 1), frames=100)
+        self.assertEqual(code, 0, errors)
+        self.assertEqual(streams[0]["nb_read_frames"], "100")
 
     def test_a_described_stream_is_not_drawn_for_nobody(self):
         # DESCRIBE prepares a pipeline that only PLAY sends from; until then
