@@ -9,6 +9,7 @@
 #include "digestputclient.h"
 #include "isapiinteract.h"
 #include "latencystats.h"
+#include "panelquiet.h"
 #include "settingwidget.h"
 #include "stepsource.h"
 
@@ -32,16 +33,6 @@ const QByteArray calibrationPath = "/ISAPI/Thermal/channels/2/fusionCalibration"
 constexpr int warmUpSteps = 20;
 // Even, so that each block leaves the value where it found it.
 constexpr int blockSteps = 100;
-
-QtMessageHandler previousHandler = nullptr;
-
-// The panel traces every write; thousands of lines would bury the figures.
-// Qt still formats each trace, only its output is dropped.
-void dropTraces(QtMsgType type, const QMessageLogContext &context, const QString &text)
-{
-    if (!text.startsWith(QLatin1String("--qzv--")))
-        previousHandler(type, context, text);
-}
 
 double microsecondsSince(std::chrono::steady_clock::time_point start)
 {
@@ -314,7 +305,7 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    previousHandler = qInstallMessageHandler(dropTraces);
+    PanelQuiet::install();
 
     TestSupport::Camsim sim;
     if (!sim.port()) {

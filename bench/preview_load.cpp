@@ -221,12 +221,8 @@ int main(int argc, char **argv)
         std::fputs(usage, stderr);
         return 2;
     }
-    if (qEnvironmentVariableIsEmpty("DISPLAY")) {
-        std::fprintf(stderr, "preview_load: needs an X display; run it under xvfb-run -a -s "
-                             "\"-screen 0 1920x1080x24\"\n");
+    if (!ToolDriver::useX11("preview_load"))
         return 1;
-    }
-    qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
 
     TestSupport::Camsim::Options options;

@@ -15,6 +15,7 @@
 #include "camsimprocess.h"
 #include "latencystats.h"
 #include "overlaytuner.h"
+#include "panelquiet.h"
 #include "tooldriver.h"
 
 #include <QApplication>
@@ -50,15 +51,6 @@ constexpr int stepTimeoutMs = 1000;
 // The simulator draws its frame counter and a drifting cloud in the top of
 // the picture; only the part below is compared.
 constexpr double ignoredTop = 0.25;
-
-QtMessageHandler previousHandler = nullptr;
-
-// The panel traces every write; a line per step would bury the figures.
-void dropTraces(QtMsgType type, const QMessageLogContext &context, const QString &text)
-{
-    if (!text.startsWith(QLatin1String("--qzv--")))
-        previousHandler(type, context, text);
-}
 
 struct Variant
 {
@@ -371,14 +363,10 @@ int main(int argc, char **argv)
             return 2;
         }
     }
-    if (qEnvironmentVariableIsEmpty("DISPLAY")) {
-        std::fprintf(stderr, "step_to_photon: needs an X display; run it under xvfb-run -a -s "
-                             "\"-screen 0 1920x1080x24\"\n");
+    if (!ToolDriver::useX11("step_to_photon"))
         return 1;
-    }
-    qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
-    previousHandler = qInstallMessageHandler(dropTraces);
+    PanelQuiet::install();
 
     const QStringList rate{QStringLiteral("--fps"), QString::number(fps)};
     const Variant variants[] = {

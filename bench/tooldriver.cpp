@@ -19,6 +19,21 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <cstdio>
+
+bool ToolDriver::useX11(const char *program)
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+        std::fprintf(stderr,
+                     "%s: needs an X display; run it under xvfb-run -a -s "
+                     "\"-screen 0 1920x1080x24\"\n",
+                     program);
+        return false;
+    }
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    return true;
+}
+
 void ToolDriver::spin(int ms)
 {
     QEventLoop loop;

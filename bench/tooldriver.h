@@ -16,6 +16,9 @@ class OverlayTuner;
 class ToolDriver
 {
 public:
+    // Before the application is made: chooses the X platform, or says on
+    // standard error, in program's name, how to get a display and returns false.
+    static bool useX11(const char *program);
     // Runs the event loop as the tool's own exec() would, idle between events.
     static void spin(int ms);
     // False when the window never shows within 15 s.
