@@ -209,8 +209,8 @@ CAMNET_STATIC_ASSERT(offsetof(StdConfigRecord, statusSize) == 56, "StdConfigReco
 enum CamNet_DataType
 {
     CAMNET_DATA_FRAME = 1,      /* one whole JPEG frame, as received from the camera */
-    CAMNET_DATA_ACCESS_UNIT = 2 /* one H.264 or H.265 access unit of an RTSP stream, as
-                                   received (byte-stream format, start codes included) */
+    CAMNET_DATA_ACCESS_UNIT = 2 /* one H.264 or H.265 access unit of an RTSP stream: all
+                                   NAL units of one picture, as the decoder takes them */
 };
 
 /* Called from the SDK's thread for each received frame of a preview. Once

@@ -72,9 +72,10 @@ struct PipelineHooks
         return GST_BUS_PASS;
     }
 
-    static GstPadProbeReturn onReceived(GstPad *, GstPadProbeInfo *info, gpointer self)
+    static GstPadProbeReturn onReceived(GstPad *pad, GstPadProbeInfo *info, gpointer self)
     {
-        static_cast<PreviewSession *>(self)->frameReceived(GST_PAD_PROBE_INFO_BUFFER(info));
+        static_cast<PreviewSession *>(self)->frameReceived(GST_PAD_PROBE_INFO_BUFFER(info),
+                                                           dataTypeOf(pad));
         return GST_PAD_PROBE_OK;
     }
 
@@ -94,6 +95,19 @@ struct PipelineHooks
 
     // A decoder takes one whole access unit per buffer, whatever depayloader
     // and parser the codec needed before it: that is a received frame.
+    // What the callback is told it gets: the decoder's input is a JPEG
+    // picture or an H.264 or H.265 access unit.
+    static uint32_t dataTypeOf(GstPad *pad)
+    {
+        GstCaps *caps = gst_pad_get_current_caps(pad);
+        const GstStructure *format = caps ? gst_caps_get_structure(caps, 0) : nullptr;
+        const bool coded = format && (gst_structure_has_name(format, "video/x-h264") ||
+                                      gst_structure_has_name(format, "video/x-h265"));
+        if (caps)
+            gst_caps_unref(caps);
+        return coded ? CAMNET_DATA_ACCESS_UNIT : CAMNET_DATA_FRAME;
+    }
+
     static void onDecodingElement(GstBin *, GstBin *, GstElement *element, gpointer self)
     {
         GstElementFactory *factory = gst_element_get_factory(element);
@@ -312,13 +326,13 @@ void PreviewSession::teardownPipeline()
     gst_object_unref(m_pipeline);
     m_pipeline = nullptr;
 
-    std::deque<GstBuffer *> frames;
+    std::deque<PendingFrame> frames;
     {
         std::lock_guard<std::mutex> lock(m_framesMutex);
         frames.swap(m_pendingFrames);
     }
-    for (GstBuffer *buffer : frames)
-        gst_buffer_unref(buffer);
+    for (const PendingFrame &frame : frames)
+        gst_buffer_unref(frame.buffer);
 }
 
 void PreviewSession::wake()
@@ -328,7 +342,7 @@ void PreviewSession::wake()
     [[maybe_unused]] const ssize_t n = ::write(m_wakeFd, &one, sizeof one);
 }
 
-void PreviewSession::frameReceived(GstBuffer *buffer)
+void PreviewSession::frameReceived(GstBuffer *buffer, uint32_t dataType)
 {
     ++m_framesReceived;
     if (!m_target.callback || !buffer)
@@ -337,7 +351,7 @@ void PreviewSession::frameReceived(GstBuffer *buffer)
         std::lock_guard<std::mutex> lock(m_framesMutex);
         if (m_pendingFrames.size() >= maxPendingFrames)
             return;
-        m_pendingFrames.push_back(gst_buffer_ref(buffer));
+        m_pendingFrames.push_back({gst_buffer_ref(buffer), dataType});
     }
     wake();
 }
@@ -433,20 +447,20 @@ void PreviewSession::endStream()
 
 void PreviewSession::deliverFrames()
 {
-    std::deque<GstBuffer *> frames;
+    std::deque<PendingFrame> frames;
     {
         std::lock_guard<std::mutex> lock(m_framesMutex);
         frames.swap(m_pendingFrames);
     }
-    for (GstBuffer *buffer : frames) {
+    for (const PendingFrame &frame : frames) {
         GstMapInfo map;
-        if (gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+        if (gst_buffer_map(frame.buffer, &map, GST_MAP_READ)) {
             if (callbackMayBegin())
-                m_target.callback(m_target.handle, CAMNET_DATA_FRAME, map.data, uint32_t(map.size),
+                m_target.callback(m_target.handle, frame.dataType, map.data, uint32_t(map.size),
                                   m_target.context);
-            gst_buffer_unmap(buffer, &map);
+            gst_buffer_unmap(frame.buffer, &map);
         }
-        gst_buffer_unref(buffer);
+        gst_buffer_unref(frame.buffer);
     }
 }
 

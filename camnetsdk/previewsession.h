@@ -82,7 +82,7 @@ private:
 
     // Called on GStreamer's streaming threads.
     friend struct PipelineHooks;
-    void frameReceived(GstBuffer *buffer);
+    void frameReceived(GstBuffer *buffer, uint32_t dataType);
 
     const Target m_target;
     const bool m_rtsp;
@@ -113,7 +113,12 @@ private:
     std::atomic<uint32_t> m_reconnects{0};
 
     std::mutex m_framesMutex;
-    std::deque<GstBuffer *> m_pendingFrames;
+    struct PendingFrame
+    {
+        GstBuffer *buffer;
+        uint32_t dataType;
+    };
+    std::deque<PendingFrame> m_pendingFrames;
 
     std::mutex m_doneMutex;
     std::condition_variable m_doneChanged;

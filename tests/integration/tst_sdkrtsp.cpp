@@ -45,6 +45,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <thread>
 
 namespace {
@@ -295,6 +296,7 @@ struct CallbackLog
     std::map<int32_t, int> calls;
     std::map<int32_t, uint32_t> largest;
     std::map<int32_t, pid_t> thread;
+    std::map<int32_t, std::set<uint32_t>> types;
 
     int callsOf(int32_t handle)
     {
@@ -306,6 +308,11 @@ struct CallbackLog
         std::lock_guard<std::mutex> lock(mutex);
         return thread[handle];
     }
+    std::set<uint32_t> typesOf(int32_t handle)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return types[handle];
+    }
     uint32_t largestOf(int32_t handle)
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -315,10 +322,11 @@ struct CallbackLog
 
 CallbackLog callbackLog;
 
-void onFrame(int32_t handle, uint32_t, uint8_t *, uint32_t size, void *)
+void onFrame(int32_t handle, uint32_t dataType, uint8_t *, uint32_t size, void *)
 {
     std::lock_guard<std::mutex> lock(callbackLog.mutex);
     ++callbackLog.calls[handle];
+    callbackLog.types[handle].insert(dataType);
     callbackLog.thread[handle] = gettid();
     callbackLog.largest[handle] = std::max(callbackLog.largest[handle], size);
 }
@@ -556,6 +564,8 @@ void TestSdkRtsp::playsEachCodecAndTransport()
     // than any one RTP packet arrive whole.
     QTRY_VERIFY_WITH_TIMEOUT(callbackLog.callsOf(handle) >= 25, slow);
     QVERIFY(uint32_t(callbackLog.callsOf(handle)) <= stats(handle).framesReceived);
+    const uint32_t dataType = codec == "jpeg" ? CAMNET_DATA_FRAME : CAMNET_DATA_ACCESS_UNIT;
+    QCOMPARE(callbackLog.typesOf(handle), std::set<uint32_t>{dataType});
     if (!window)
         QVERIFY2(callbackLog.largestOf(handle) > 1500,
                  qPrintable(QString::number(callbackLog.largestOf(handle))));
