@@ -93,8 +93,6 @@ struct PipelineHooks
         return media && std::strcmp(media, "video") == 0;
     }
 
-    // A decoder takes one whole access unit per buffer, whatever depayloader
-    // and parser the codec needed before it: that is a received frame.
     // What the callback is told it gets: the decoder's input is a JPEG
     // picture or an H.264 or H.265 access unit.
     static uint32_t dataTypeOf(GstPad *pad)
@@ -108,6 +106,8 @@ struct PipelineHooks
         return coded ? CAMNET_DATA_ACCESS_UNIT : CAMNET_DATA_FRAME;
     }
 
+    // A decoder takes one whole access unit per buffer, whatever depayloader
+    // and parser the codec needed before it: that is a received frame.
     static void onDecodingElement(GstBin *, GstBin *, GstElement *element, gpointer self)
     {
         GstElementFactory *factory = gst_element_get_factory(element);

@@ -691,11 +691,7 @@ void TestPreview::stopReturnsPromptlyOnStalledStream()
     QVERIFY(id >= 0);
 
     QWidget widget;
-    widget.setAttribute(Qt::WA_NativeWindow);
-    widget.setWindowFlag(Qt::FramelessWindowHint);
-    widget.setGeometry(0, 0, 320, 240);
-    widget.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&widget));
+    QVERIFY(showMagenta(&widget, 320, 240));
     const int32_t drawn = realPlay(id, 1, widget.winId());
     const int32_t headless = realPlay(id, 2);
     QVERIFY(drawn >= 0 && headless >= 0);
