@@ -39,6 +39,10 @@ public:
 
     virtual bool fusionOn() const = 0;
     virtual bool setFusion(bool on, QString *error) = 0;
+
+    // True once a call failed because the camera could not be reached (an
+    // SDK failure rather than a refusal): nothing more is written then.
+    virtual bool lost() const = 0;
 };
 
 #endif // ALIGNCAMERA_H
