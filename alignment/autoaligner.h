@@ -16,6 +16,8 @@
 
 #include <memory>
 
+class AlignRun;
+
 class AutoAligner : public QObject
 {
     Q_OBJECT
@@ -58,9 +60,8 @@ signals:
     void finished(AutoAligner::Outcome outcome, const QString &message);
 
 private:
-    class Run;
     AlignCamera *const m_camera;
-    std::unique_ptr<Run> m_run;
+    std::unique_ptr<AlignRun> m_run;
     int m_writes = 0;
 };
 
