@@ -102,6 +102,13 @@ bool CameralInteract::realPlay(WId window, int channel)
     return slot >= 0;
 }
 
+int CameralInteract::previewHandle(int channel) const
+{
+    if (channel < 1 || channel > ChannelSlots)
+        return -1;
+    return m_previewHandles[channel - 1];
+}
+
 void CameralInteract::logout()
 {
     for (int &slot : m_previewHandles) {

@@ -18,6 +18,8 @@ public:
     bool realPlay(WId window, int channel);
     void logout();
     int loginId() const { return m_loginId; }
+    // The running preview of channel 1 to 4, or -1.
+    int previewHandle(int channel) const;
 
 private:
     CameralInteract();

@@ -6,6 +6,7 @@
 #include "isapiinteract.h"
 
 #include <QDebug>
+#include <QEvent>
 
 #include <limits>
 
@@ -13,11 +14,11 @@ SettingWidget::SettingWidget(QWidget *parent) : QFrame(parent), ui(new Ui::Setti
 {
     ui->setupUi(this);
     setWindowFlags(Qt::Tool | Qt::FramelessWindowHint);
-    setFixedWidth(280);
+    fitWidth();
 
     for (QSpinBox *box : {ui->distanceSpinBox, ui->horShiftSpinBox, ui->verShiftSpinBox,
                           ui->horScalingSpinBox, ui->verScalingSpinBox})
-        connect(box, &QSpinBox::editingFinished, this, &SettingWidget::onSendSettingParams2Camera);
+        connect(box, &QSpinBox::editingFinished, this, &SettingWidget::onBoxEditingFinished);
 }
 
 SettingWidget::~SettingWidget()
@@ -49,9 +50,10 @@ void SettingWidget::loadSettingParamsFromCamera(int loginId)
     ui->verShiftSpinBox->setValue(params.verShift);
     ui->horScalingSpinBox->setValue(params.horScale);
     ui->verScalingSpinBox->setValue(params.verScale);
+    m_connectParams = params;
 }
 
-void SettingWidget::onSendSettingParams2Camera()
+SettingParams SettingWidget::settingParams() const
 {
     SettingParams params;
     params.distanceLevel = ui->distanceSpinBox->value();
@@ -59,11 +61,73 @@ void SettingWidget::onSendSettingParams2Camera()
     params.verShift = ui->verShiftSpinBox->value();
     params.horScale = ui->horScalingSpinBox->value();
     params.verScale = ui->verScalingSpinBox->value();
+    return params;
+}
 
+SettingParamsCap SettingWidget::settingRanges() const
+{
+    // The boxes hold the camera's ranges as loaded, already made consistent
+    // (a maximum below its minimum is raised to it); the defaults stay unknown.
+    const auto range = [](const QSpinBox *box) {
+        return ParamRange{box->minimum(), box->maximum(), -1};
+    };
+    SettingParamsCap cap;
+    cap.distanceLevel = range(ui->distanceSpinBox);
+    cap.horShift = range(ui->horShiftSpinBox);
+    cap.verShift = range(ui->verShiftSpinBox);
+    cap.horScale = range(ui->horScalingSpinBox);
+    cap.verScale = range(ui->verScalingSpinBox);
+    return cap;
+}
+
+int SettingWidget::writeSettingParams(const SettingParams &params)
+{
+    // setValue() emits no editingFinished(), so the one write is the one below.
+    ui->distanceSpinBox->setValue(params.distanceLevel);
+    ui->horShiftSpinBox->setValue(params.horShift);
+    ui->verShiftSpinBox->setValue(params.verShift);
+    ui->horScalingSpinBox->setValue(params.horScale);
+    ui->verScalingSpinBox->setValue(params.verScale);
+    return sendBoxes();
+}
+
+void SettingWidget::onBoxEditingFinished()
+{
+    // Disabling the panel takes the focus from its box, which finishes the
+    // edit: that is no edit of the technician's, and the camera is not the
+    // panel's while it is disabled.
+    if (isEnabled())
+        onSendSettingParams2Camera();
+}
+
+void SettingWidget::onSendSettingParams2Camera()
+{
+    sendBoxes();
+}
+
+int SettingWidget::sendBoxes()
+{
+    const SettingParams params = settingParams();
     qDebug() << "--qzv-- onSendSettingParams2Camera";
     const int loginId = CameralInteract::instance()->loginId();
     const BusyCursor busy;
-    ISAPIInteract::getInstance()->setFusionCalibration(params, loginId);
+    return ISAPIInteract::getInstance()->setFusionCalibration(params, loginId);
+}
+
+void SettingWidget::fitWidth()
+{
+    // 280 where the texts fit; wider where a font or a language needs it, so
+    // that no label is cut.
+    setFixedWidth(qMax(280, minimumSizeHint().width()));
+}
+
+void SettingWidget::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::LanguageChange) {
+        ui->retranslateUi(this);
+        fitWidth();
+    }
+    QFrame::changeEvent(event);
 }
 
 void SettingWidget::stepAndSend(QSpinBox *box, int val)

@@ -1,11 +1,15 @@
 // The setting panel on the recording fake SDK: what a load sets, and which
 // edits and steps write the calibration to the camera.
+#include "calibrationvalues.h"
 #include "camnetsdkfake.h"
+#include "isapiinteract.h"
 #include "settingwidget.h"
 #include "testsupport.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QSpinBox>
+#include <QTranslator>
 #include <QtTest>
 
 namespace {
@@ -68,6 +72,10 @@ private slots:
     void failedReadsFallBackToInitialRanges();
     void stepsClampAndAlwaysWrite();
     void editingFinishedWrites();
+    void writeSettingParamsShowsThenWritesOneDocument();
+    void failedWriteReportsTheSdkFailure();
+    void labelsAreShownWhole_data();
+    void labelsAreShownWhole();
 
 private:
     static QSpinBox *box(SettingWidget &panel, const char *name)
@@ -85,9 +93,11 @@ void TestSettingWidget::builtForm()
     SettingWidget panel;
     QCOMPARE(panel.objectName(), QString("SettingWidget"));
     QCOMPARE(int(panel.windowFlags()), 0x80B);
-    QCOMPARE(panel.width(), 280);
-    QCOMPARE(panel.minimumWidth(), 280);
-    QCOMPARE(panel.maximumWidth(), 280);
+    // 280 unless the texts need more; fixed either way.
+    const int width = qMax(280, panel.minimumSizeHint().width());
+    QCOMPARE(panel.width(), width);
+    QCOMPARE(panel.minimumWidth(), width);
+    QCOMPARE(panel.maximumWidth(), width);
     QCOMPARE(box(panel, "distanceSpinBox")->value(), 4);
     QCOMPARE(box(panel, "horShiftSpinBox")->maximum(), 16777215);
     QCOMPARE(box(panel, "horScalingSpinBox")->value(), 1);
@@ -191,6 +201,88 @@ void TestSettingWidget::editingFinishedWrites()
     QTRY_VERIFY(shift->hasFocus());
     delete owned;
     QCOMPARE(puts(), 2);
+}
+
+void TestSettingWidget::writeSettingParamsShowsThenWritesOneDocument()
+{
+    scriptLoad(capDocument("<distanceLevel min=\"1\" max=\"10\" default=\"1\"/>",
+                           "<horizontal min=\"-50\" max=\"50\" default=\"0\"/>"
+                           "<vertical min=\"0\" max=\"200\" default=\"100\"/>"),
+               valueDocument(4, 64, 60, -3, 12));
+    SettingWidget panel;
+    panel.loadSettingParamsFromCamera(0);
+    QCOMPARE(TestSupport::valuesOf(panel.connectParams()), (QVector<int>{4, -3, 12, 64, 60}));
+    QCOMPARE(TestSupport::entries(panel.settingRanges()),
+             (QVariantList{1, 10, -1, -50, 50, -1, 0, 200, -1, 1, 128, -1, 1, 128, -1}));
+
+    FakeSdk::XmlReply accepted;
+    accepted.status = "<ResponseStatus><statusCode>1</statusCode></ResponseStatus>";
+    FakeSdk::pushXmlReply(accepted);
+    SettingParams wanted;
+    wanted.distanceLevel = 7;
+    wanted.horShift = 99; // beyond the range: the box's bound is what is written
+    wanted.verShift = 150;
+    wanted.horScale = 70;
+    wanted.verScale = 58;
+    QCOMPARE(panel.writeSettingParams(wanted), 1);
+
+    QCOMPARE(TestSupport::valuesOf(panel.settingParams()), (QVector<int>{7, 50, 150, 70, 58}));
+    QCOMPARE(puts(), 1);
+    QCOMPARE(lastBody(), FakeSdk::calls("CamNet_StdXmlConfig").back().body);
+    const std::string body = lastBody();
+    for (const char *element :
+         {"<distanceLevel>7</distanceLevel>", "<horizontal>70</horizontal>",
+          "<vertical>58</vertical>", "<horizontal>50</horizontal>", "<vertical>150</vertical>"})
+        QVERIFY2(body.find(element) != std::string::npos, element);
+    // What was read at the load is kept, whatever was written since.
+    QCOMPARE(TestSupport::valuesOf(panel.connectParams()), (QVector<int>{4, -3, 12, 64, 60}));
+}
+
+void TestSettingWidget::failedWriteReportsTheSdkFailure()
+{
+    SettingWidget panel;
+    FakeSdk::pushFailure("CamNet_StdXmlConfig", CAMNET_ERR_TIMED_OUT);
+    QCOMPARE(panel.writeSettingParams(SettingParams()), -1);
+    QCOMPARE(ISAPIInteract::getInstance()->lastError(), int(CAMNET_ERR_TIMED_OUT));
+    QCOMPARE(puts(), 1);
+
+    FakeSdk::XmlReply refused;
+    refused.status = "<ResponseStatus><statusCode>4</statusCode></ResponseStatus>";
+    FakeSdk::pushXmlReply(refused);
+    QCOMPARE(panel.writeSettingParams(SettingParams()), 4);
+}
+
+void TestSettingWidget::labelsAreShownWhole_data()
+{
+    QTest::addColumn<bool>("chinese");
+    QTest::newRow("English") << false;
+    QTest::newRow("Chinese") << true;
+}
+
+void TestSettingWidget::labelsAreShownWhole()
+{
+    QFETCH(bool, chinese);
+    SettingWidget panel;
+    // Installed after the panel was built, so that the panel's own answer to
+    // a change of language is what is checked.
+    QTranslator translator;
+    if (chinese) {
+        QVERIFY(translator.load(QStringLiteral(OVERLAYTUNER_QM_FILE)));
+        QCoreApplication::installTranslator(&translator);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LanguageChange);
+    }
+    panel.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&panel));
+    QCOMPARE(panel.findChild<QLabel *>("label_4")->text(),
+             chinese ? QString::fromUtf8("水平偏移：") : QString("Horizontal shift:"));
+    const QList<QLabel *> labels = panel.findChildren<QLabel *>();
+    QCOMPARE(labels.size(), 11);
+    for (QLabel *label : labels)
+        QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(label->text()));
+    QVERIFY(panel.width() >= 280);
+    QCOMPARE(panel.minimumWidth(), panel.maximumWidth());
+    if (chinese)
+        QCoreApplication::removeTranslator(&translator);
 }
 
 QTEST_MAIN(TestSettingWidget)
