@@ -125,6 +125,128 @@
     </message>
 </context>
 <context>
+    <name>AutoAlignDialog</name>
+    <message>
+        <source>Auto Align</source>
+        <translation>自动对准</translation>
+    </message>
+    <message>
+        <source>Drag a rectangle around the objects at the distance that matters, or leave the whole picture.</source>
+        <translation>在关心的距离处的物体周围拖出一个矩形，或保留整幅画面。</translation>
+    </message>
+    <message>
+        <source>Whole picture</source>
+        <translation>整幅画面</translation>
+    </message>
+    <message>
+        <source>Clear region</source>
+        <translation>清除区域</translation>
+    </message>
+    <message>
+        <source>Start</source>
+        <translation>开始</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>Channel 1 has shown no picture yet; the whole picture will be used.</source>
+        <translation>通道 1 尚未显示画面；将使用整幅画面。</translation>
+    </message>
+    <message>
+        <source>No still of channel 1 could be taken (error %1); the whole picture will be used.</source>
+        <translation>无法获取通道 1 的静态画面（错误 %1）；将使用整幅画面。</translation>
+    </message>
+    <message>
+        <source>Starting…</source>
+        <translation>正在开始…</translation>
+    </message>
+    <message>
+        <source>Cancelling: the calibration is being put back…</source>
+        <translation>正在取消：正在恢复校准值…</translation>
+    </message>
+    <message>
+        <source>Region: %1 x %2 px at (%3, %4)</source>
+        <translation>区域：%1 x %2 像素，位于 (%3, %4)</translation>
+    </message>
+    <message>
+        <source>Residual: %1 px (best possible: not known yet)</source>
+        <translation>残差：%1 像素（最佳可达：尚未知）</translation>
+    </message>
+    <message>
+        <source>Residual: %1 px (best possible: %2 px)</source>
+        <translation>残差：%1 像素（最佳可达：%2 像素）</translation>
+    </message>
+    <message>
+        <source>Aligned.</source>
+        <translation>已对准。</translation>
+    </message>
+    <message>
+        <source>Not aligned: the pictures could not be matched. The calibration was put back.</source>
+        <translation>未对准：两路画面无法匹配。校准值已恢复。</translation>
+    </message>
+    <message>
+        <source>Cancelled. The calibration was put back.</source>
+        <translation>已取消。校准值已恢复。</translation>
+    </message>
+    <message>
+        <source>Failed: the camera refused a value or could not be reached.</source>
+        <translation>失败：相机拒绝了某个值或无法连接。</translation>
+    </message>
+</context>
+<context>
+    <name>AutoAligner</name>
+    <message>
+        <source>Cancelled. The calibration and the fusion switch are as they were before Auto Align.</source>
+        <translation>已取消。校准值和融合开关已恢复为自动对准之前的状态。</translation>
+    </message>
+    <message>
+        <source>Looking at both channels without the overlay</source>
+        <translation>正在查看无叠加的两路画面</translation>
+    </message>
+    <message>
+        <source>Finding the overlay</source>
+        <translation>正在寻找叠加层</translation>
+    </message>
+    <message>
+        <source>Learning how the camera answers the bias</source>
+        <translation>正在学习相机对偏移的响应</translation>
+    </message>
+    <message>
+        <source>Learning how the camera answers the scale ratio</source>
+        <translation>正在学习相机对缩放比例的响应</translation>
+    </message>
+    <message>
+        <source>Correcting</source>
+        <translation>正在校正</translation>
+    </message>
+    <message>
+        <source>The fusion switch could not be set: %1</source>
+        <translation>无法设置融合开关：%1</translation>
+    </message>
+    <message>
+        <source>The camera did not take the calibration: %1</source>
+        <translation>相机未接受校准值：%1</translation>
+    </message>
+    <message>
+        <source>Channel %1 shows no picture (error %2).</source>
+        <translation>通道 %1 没有画面（错误 %2）。</translation>
+    </message>
+    <message>
+        <source>Channel %1 sends no new pictures: its stream is frozen or missing.</source>
+        <translation>通道 %1 没有发送新画面：其视频流已冻结或丢失。</translation>
+    </message>
+    <message>
+        <source>Channel 1 does not stand still with fusion off.</source>
+        <translation>关闭融合时通道 1 的画面不稳定。</translation>
+    </message>
+    <message>
+        <source>Finding where the overlay must go</source>
+        <translation>正在寻找叠加层应在的位置</translation>
+    </message>
+</context>
+<context>
     <name>CameraConnectWidget</name>
     <message>
         <source>CameraConnectWidget</source>
@@ -183,6 +305,17 @@
     </message>
 </context>
 <context>
+    <name>LiveAlignCamera</name>
+    <message>
+        <source>The camera refused the calibration (status %1).</source>
+        <translation>相机拒绝了校准值（状态 %1）。</translation>
+    </message>
+    <message>
+        <source>The camera could not be reached (error %1).</source>
+        <translation>无法连接相机（错误 %1）。</translation>
+    </message>
+</context>
+<context>
     <name>OverlayTuner</name>
     <message>
         <source>Warn</source>
@@ -203,6 +336,18 @@
     <message>
         <source>Disconnected</source>
         <translation>未连接</translation>
+    </message>
+    <message>
+        <source>The camera could not be reached (error %1).</source>
+        <translation>无法连接相机（错误 %1）。</translation>
+    </message>
+    <message>
+        <source>The camera refused the calibration (status %1).</source>
+        <translation>相机拒绝了校准值（状态 %1）。</translation>
+    </message>
+    <message>
+        <source>The calibration read at the connect could not be written back. %1</source>
+        <translation>无法写回连接时读取的校准值。%1</translation>
     </message>
 </context>
 <context>
@@ -226,6 +371,18 @@
     <message>
         <source>Disconnect</source>
         <translation>断开</translation>
+    </message>
+    <message>
+        <source>Calibration</source>
+        <translation>校准</translation>
+    </message>
+    <message>
+        <source>Auto Align…</source>
+        <translation>自动对准…</translation>
+    </message>
+    <message>
+        <source>Revert Calibration</source>
+        <translation>恢复校准</translation>
     </message>
 </context>
 <context>
