@@ -198,8 +198,13 @@ void TestCameralInteract::replayingAChannelStopsItsOldPreview()
     CameralInteract *link = CameralInteract::instance();
     QCOMPARE(link->login(QStringLiteral("127.0.0.1"), 8000, QString(), QString()), 0);
     QVERIFY(link->realPlay(WId(1), 1)); // 100
+    QCOMPARE(link->previewHandle(1), 100);
     QVERIFY(link->realPlay(WId(1), 1)); // 101
+    QCOMPARE(link->previewHandle(1), 101);
+    for (int channel : {0, 2, 5})
+        QCOMPARE(link->previewHandle(channel), -1);
     link->logout();
+    QCOMPARE(link->previewHandle(1), -1);
 
     const auto calls = FakeSdk::calls();
     QCOMPARE(
@@ -216,6 +221,7 @@ void TestCameralInteract::failedPreviewIsNotStoppedAtLogout()
     QCOMPARE(link->login(QStringLiteral("127.0.0.1"), 8000, QString(), QString()), 0);
     FakeSdk::pushFailure("CamNet_RealPlay", CAMNET_ERR_CHANNEL_UNAVAILABLE);
     QVERIFY(!link->realPlay(WId(1), 1));
+    QCOMPARE(link->previewHandle(1), -1);
     QVERIFY(!link->realPlay(WId(1), 5));
     link->logout();
     QCOMPARE(FakeSdk::calls("CamNet_RealPlay").size(), size_t(1));
