@@ -4,6 +4,8 @@
 
 AutoAligner::AutoAligner(AlignCamera *camera, QObject *parent) : QObject(parent), m_camera(camera)
 {
+    // The outcome crosses threads and queued connections.
+    qRegisterMetaType<AutoAligner::Outcome>();
 }
 
 AutoAligner::~AutoAligner() = default;
