@@ -4,18 +4,14 @@
 // the best the camera's integer steps allow); a featureless thermal picture
 // is refused and a cancel restores the camera exactly; a camera lost halfway
 // ends with a message and nothing more written.
-#include "autoaligner.h"
-#include "cameralinteract.h"
+#include "alignharness.h"
 #include "camnetsdk.h"
-#include "camsimprocess.h"
-#include "isapiinteract.h"
-#include "livealigncamera.h"
-#include "settingwidget.h"
-#include "statusbarinsertwidget.h"
 
+#include <QFile>
 #include <QJsonObject>
 #include <QRandomGenerator>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cmath>
@@ -23,24 +19,9 @@
 
 namespace {
 
+using TestSupport::AlignHarness;
 using TestSupport::Camsim;
-
-struct Mapping
-{
-    const char *name;
-    double shiftGain; // px a bias step
-    double scaleGain; // scale a scale step
-    QStringList options;
-};
-
-const Mapping mappings[] = {
-    {"default", 1.0, 1.0 / 64, {}},
-    {"fine-reversed-corner",
-     -0.6,
-     0.008,
-     {"--shift-gain", "-0.6", "--scale-gain", "0.008", "--scale-centre", "corner"}},
-    {"coarse", 2.5, -0.025, {"--shift-gain", "2.5", "--scale-gain", "-0.025"}},
-};
+using TestSupport::stepMappings;
 
 QByteArray calibrationText(const QJsonObject &c)
 {
@@ -51,84 +32,6 @@ QByteArray calibrationText(const QJsonObject &c)
         .arg(c["horScale"].toInt())
         .arg(c["verScale"].toInt())
         .toUtf8();
-}
-
-// The tool's side of one connection: panel, strip and camera link.
-class Tool
-{
-public:
-    explicit Tool(const Camsim &sim)
-    {
-        link = CameralInteract::instance();
-        if (link->login(QStringLiteral("127.0.0.1"), sim.port(), TestSupport::camsimUser,
-                        TestSupport::camsimPassword) != 0)
-            return;
-        link->realPlay(0, 1);
-        link->realPlay(0, 2);
-        panel.loadSettingParamsFromCamera(link->loginId());
-        camera = std::make_unique<LiveAlignCamera>(&panel, &status);
-        aligner = std::make_unique<AutoAligner>(camera.get());
-    }
-    ~Tool()
-    {
-        aligner.reset();
-        link->logout();
-    }
-    bool connected() const { return aligner != nullptr; }
-
-    bool setCalibration(const SettingParams &p)
-    {
-        if (ISAPIInteract::getInstance()->setFusionCalibration(p, link->loginId()) != 1)
-            return false;
-        panel.loadSettingParamsFromCamera(link->loginId());
-        return true;
-    }
-
-    // Runs to the end; the outcome, or -1 when it never ended.
-    int run(const AutoAligner::Options &options, QString *message)
-    {
-        QSignalSpy done(aligner.get(), &AutoAligner::finished);
-        aligner->start(options);
-        if (!done.wait(60000))
-            return -1;
-        *message = done.at(0).at(1).toString();
-        return int(done.at(0).at(0).value<AutoAligner::Outcome>());
-    }
-
-    CameralInteract *link = nullptr;
-    SettingWidget panel;
-    StatusBarInsertWidget status;
-    std::unique_ptr<LiveAlignCamera> camera;
-    std::unique_ptr<AutoAligner> aligner;
-};
-
-// A start up to 40 px and 10 % off the best setting, within the ranges.
-SettingParams startOff(const QJsonObject &best, const Mapping &m, QRandomGenerator &random)
-{
-    const auto off = [&](const char *key, double units, double gain, int lo, int hi) {
-        const int steps = int(std::lround((random.bounded(2.0 * units) - units) / gain));
-        return qBound(lo, best[key].toInt() + steps, hi);
-    };
-    SettingParams p;
-    p.distanceLevel = best["distanceLevel"].toInt();
-    p.horShift = off("horShift", 40, std::abs(m.shiftGain), 0, 200);
-    p.verShift = off("verShift", 40, std::abs(m.shiftGain), 0, 200);
-    p.horScale = off("horScale", 0.10, std::abs(m.scaleGain), 1, 128);
-    p.verScale = off("verScale", 0.10, std::abs(m.scaleGain), 1, 128);
-    return p;
-}
-
-// The best setting as the simulator knows it, and the error it leaves.
-QJsonObject bestCalibration(const Camsim &sim)
-{
-    const QJsonObject best = sim.state()["bestCalibration"].toObject();
-    if (!best.isEmpty())
-        return best;
-    return QJsonObject{{"distanceLevel", 6},
-                       {"horShift", 82},
-                       {"verShift", 112},
-                       {"horScale", 72},
-                       {"verScale", 72}};
 }
 
 } // namespace
@@ -146,6 +49,7 @@ private slots:
 
     void alignsFromRandomStarts_data();
     void alignsFromRandomStarts();
+    void alignsOverRtsp();
     void refusesFeaturelessThermalAndCancelRestores();
     void cameraLostHalfwayEndsWithoutWrites();
 };
@@ -153,8 +57,8 @@ private slots:
 void TestAutoAlign::alignsFromRandomStarts_data()
 {
     QTest::addColumn<int>("mapping");
-    for (int i = 0; i < int(std::size(mappings)); ++i)
-        QTest::newRow(mappings[i].name) << i;
+    for (int i = 0; i < stepMappings().size(); ++i)
+        QTest::newRow(stepMappings()[i].name) << i;
 }
 
 // Each mapping from its own seeds; 95 % of the runs must end within 1 px of
@@ -163,20 +67,21 @@ void TestAutoAlign::alignsFromRandomStarts_data()
 void TestAutoAlign::alignsFromRandomStarts()
 {
     QFETCH(int, mapping);
-    const Mapping &m = mappings[mapping];
+    const TestSupport::StepMapping &m = stepMappings()[mapping];
     const int runs = qEnvironmentVariableIntValue("AUTOALIGN_RUNS") > 0
                          ? qEnvironmentVariableIntValue("AUTOALIGN_RUNS")
                          : 20;
     Camsim sim(m.options);
     QVERIFY(sim.port());
-    Tool tool(sim);
+    AlignHarness tool(sim);
     QVERIFY(tool.connected());
-    const QJsonObject best = bestCalibration(sim);
+    const QJsonObject best = AlignHarness::bestCalibration(sim);
+    QVERIFY(!best.isEmpty());
     int good = 0;
     for (int run = 0; run < runs; ++run) {
         const quint32 seed = 1000u * quint32(mapping) + quint32(run);
         QRandomGenerator random(seed);
-        QVERIFY(tool.setCalibration(startOff(best, m, random)));
+        QVERIFY(tool.setCalibration(AlignHarness::startOff(best, m, random)));
         const QJsonObject before = sim.state();
         QString message;
         const int outcome = tool.run(AutoAligner::Options(), &message);
@@ -194,11 +99,41 @@ void TestAutoAlign::alignsFromRandomStarts()
     QVERIFY2(good * 100 >= runs * 95, qPrintable(QStringLiteral("%1 of %2").arg(good).arg(runs)));
 }
 
+// The same over RTSP H.264, whose pictures arrive later and decoded from
+// another codec.
+void TestAutoAlign::alignsOverRtsp()
+{
+    Camsim sim(QStringList{"--rtsp-codec", "h264"});
+    QVERIFY(sim.port() && sim.rtspPort());
+    QTemporaryDir dir;
+    const QString profile = dir.filePath("camnetsdk.ini");
+    QFile file(profile);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QStringLiteral("[General]\nstreamUrl=rtsp://{host}:%1/channels/{channel}\n")
+                   .arg(sim.rtspPort())
+                   .toUtf8());
+    file.close();
+    qputenv("CAMNETSDK_PROFILE", profile.toLocal8Bit());
+    AlignHarness tool(sim);
+    qunsetenv("CAMNETSDK_PROFILE");
+    QVERIFY(tool.connected());
+    QRandomGenerator random(77);
+    const QJsonObject best = AlignHarness::bestCalibration(sim);
+    QVERIFY(tool.setCalibration(AlignHarness::startOff(best, stepMappings()[0], random)));
+    QString message;
+    QCOMPARE(tool.run(AutoAligner::Options(), &message), int(AutoAligner::Outcome::Aligned));
+    const QJsonObject state = sim.state();
+    qInfo("over RTSP: %.2f px in %d writes: %s", state["alignmentError"].toDouble(),
+          tool.aligner->writes(), qPrintable(message));
+    QVERIFY(state["alignmentError"].toDouble() <= 1.0);
+    QVERIFY(sim.counter("streams") == 0);
+}
+
 void TestAutoAlign::refusesFeaturelessThermalAndCancelRestores()
 {
     Camsim sim;
     QVERIFY(sim.port());
-    Tool tool(sim);
+    AlignHarness tool(sim);
     QVERIFY(tool.connected());
     SettingParams start;
     start.distanceLevel = 6;
@@ -234,7 +169,7 @@ void TestAutoAlign::cameraLostHalfwayEndsWithoutWrites()
 {
     Camsim sim;
     QVERIFY(sim.port());
-    Tool tool(sim);
+    AlignHarness tool(sim);
     QVERIFY(tool.connected());
     QSignalSpy done(tool.aligner.get(), &AutoAligner::finished);
     const int putsBefore = sim.counter("calibrationPut");

@@ -1,0 +1,82 @@
+#include "alignharness.h"
+
+#include "cameralinteract.h"
+#include "isapiinteract.h"
+
+#include <QSignalSpy>
+
+#include <cmath>
+
+namespace TestSupport {
+
+const QList<StepMapping> &stepMappings()
+{
+    static const QList<StepMapping> mappings{
+        {"default", 1.0, 1.0 / 64, {}},
+        {"fine-reversed-corner",
+         -0.6,
+         0.008,
+         {"--shift-gain", "-0.6", "--scale-gain", "0.008", "--scale-centre", "corner"}},
+        {"coarse", 2.5, -0.025, {"--shift-gain", "2.5", "--scale-gain", "-0.025"}},
+    };
+    return mappings;
+}
+
+AlignHarness::AlignHarness(const Camsim &sim)
+{
+    link = CameralInteract::instance();
+    if (link->login(QStringLiteral("127.0.0.1"), sim.port(), camsimUser, camsimPassword) != 0)
+        return;
+    link->realPlay(0, 1);
+    link->realPlay(0, 2);
+    panel.loadSettingParamsFromCamera(link->loginId());
+    camera = std::make_unique<LiveAlignCamera>(&panel, &status);
+    aligner = std::make_unique<AutoAligner>(camera.get());
+}
+
+AlignHarness::~AlignHarness()
+{
+    aligner.reset();
+    link->logout();
+}
+
+bool AlignHarness::setCalibration(const SettingParams &p)
+{
+    if (ISAPIInteract::getInstance()->setFusionCalibration(p, link->loginId()) != 1)
+        return false;
+    panel.loadSettingParamsFromCamera(link->loginId());
+    return true;
+}
+
+int AlignHarness::run(const AutoAligner::Options &options, QString *message)
+{
+    QSignalSpy done(aligner.get(), &AutoAligner::finished);
+    aligner->start(options);
+    if (!done.wait(60000))
+        return -1;
+    *message = done.at(0).at(1).toString();
+    return int(done.at(0).at(0).value<AutoAligner::Outcome>());
+}
+
+QJsonObject AlignHarness::bestCalibration(const Camsim &sim)
+{
+    return sim.state()["bestCalibration"].toObject();
+}
+
+SettingParams AlignHarness::startOff(const QJsonObject &best, const StepMapping &m,
+                                     QRandomGenerator &random)
+{
+    const auto off = [&](const char *key, double units, double gain, int lo, int hi) {
+        const int steps = int(std::lround((random.bounded(2.0 * units) - units) / gain));
+        return qBound(lo, best[key].toInt() + steps, hi);
+    };
+    SettingParams p;
+    p.distanceLevel = best["distanceLevel"].toInt();
+    p.horShift = off("horShift", 40, std::abs(m.shiftGain), 0, 200);
+    p.verShift = off("verShift", 40, std::abs(m.shiftGain), 0, 200);
+    p.horScale = off("horScale", 0.10, std::abs(m.scaleGain), 1, 128);
+    p.verScale = off("verScale", 0.10, std::abs(m.scaleGain), 1, 128);
+    return p;
+}
+
+} // namespace TestSupport
