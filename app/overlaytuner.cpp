@@ -1,6 +1,8 @@
 #include "overlaytuner.h"
 
 #include "aboutdialog.h"
+#include "autoaligndialog.h"
+#include "autoaligner.h"
 #include "busycursor.h"
 #include "cameraconnectwidget.h"
 #include "cameralinteract.h"
@@ -8,12 +10,23 @@
 #include "centerwidget.h"
 #include "configparams.h"
 #include "isapiinteract.h"
+#include "livealigncamera.h"
 #include "settingwidget.h"
 #include "statusbarinsertwidget.h"
 
 #include <QCloseEvent>
+#include <QEventLoop>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QTimer>
+
+namespace {
+
+// Longest wait for a cancelled run to put the camera back: a few bounded
+// camera calls.
+constexpr int alignStopWaitMs = 30000;
+
+} // namespace
 
 OverlayTuner::OverlayTuner(QWidget *parent) : QMainWindow(parent)
 {
@@ -28,6 +41,15 @@ OverlayTuner::OverlayTuner(QWidget *parent) : QMainWindow(parent)
     ui.statusBar->addWidget(statusWidget, 1);
     setCentralWidget(centerWidget);
     statusWidget->setFusionEnabled(false);
+
+    alignCamera = std::make_unique<LiveAlignCamera>(settingWidget, statusWidget);
+    aligner = new AutoAligner(alignCamera.get(), this);
+    alignDialog = new AutoAlignDialog(aligner, alignCamera.get(), this);
+    connect(alignDialog, &AutoAlignDialog::runningChanged, this,
+            &OverlayTuner::onAlignRunningChanged);
+    connect(ui.actionAutoAlign, &QAction::triggered, this, &OverlayTuner::onAutoAlign);
+    connect(ui.actionRevertCalibration, &QAction::triggered, this,
+            &OverlayTuner::onRevertCalibration);
 
     connect(ui.actionConnect, &QAction::triggered, this, &OverlayTuner::onCameralConnect);
     connect(ui.actionDisconnect, &QAction::triggered, this, &OverlayTuner::onCameralDisonnect);
@@ -48,7 +70,12 @@ OverlayTuner::OverlayTuner(QWidget *parent) : QMainWindow(parent)
     setFocusPolicy(Qt::StrongFocus);
 }
 
-OverlayTuner::~OverlayTuner() = default;
+OverlayTuner::~OverlayTuner()
+{
+    // Both use the camera object, which goes before the window's children.
+    delete alignDialog;
+    delete aligner;
+}
 
 void OverlayTuner::placeSettingPanel()
 {
@@ -65,6 +92,9 @@ bool OverlayTuner::event(QEvent *event)
 
 void OverlayTuner::keyPressEvent(QKeyEvent *event)
 {
+    // Auto Align owns the camera while it runs.
+    if (aligning)
+        return;
     const bool ctrl = event->modifiers().testFlag(Qt::ControlModifier);
     const bool shift = event->modifiers().testFlag(Qt::ShiftModifier);
     const int key = event->key();
@@ -94,6 +124,8 @@ void OverlayTuner::keyPressEvent(QKeyEvent *event)
 
 void OverlayTuner::closeEvent(QCloseEvent *event)
 {
+    finishAlignRun();
+    alignDialog->hide();
     if (cameraLink->loginId() >= 0)
         onCameralDisonnect();
     event->accept();
@@ -162,10 +194,15 @@ void OverlayTuner::onCameralConnect()
 
     settingWidget->loadSettingParamsFromCamera(cameraLink->loginId());
     settingWidget->show();
+    alignCamera->reset();
+    setCalibrationEnabled(true);
 }
 
 void OverlayTuner::onCameralDisonnect()
 {
+    finishAlignRun();
+    alignDialog->hide();
+    setCalibrationEnabled(false);
     const BusyCursor busy;
     cameraLink->logout();
     ui.actionConnect->setEnabled(true);
@@ -173,4 +210,56 @@ void OverlayTuner::onCameralDisonnect()
     statusWidget->setFusionOn(false);
     settingWidget->hide();
     statusWidget->setConnectionText(tr("Disconnected"));
+}
+
+void OverlayTuner::setCalibrationEnabled(bool enabled)
+{
+    ui.actionAutoAlign->setEnabled(enabled);
+    ui.actionRevertCalibration->setEnabled(enabled);
+}
+
+void OverlayTuner::onAutoAlign()
+{
+    alignDialog->present();
+}
+
+void OverlayTuner::onRevertCalibration()
+{
+    const int status = settingWidget->writeSettingParams(settingWidget->connectParams());
+    if (status == 1)
+        return;
+    const QString reason = status == -1
+                               ? tr("The camera could not be reached (error %1).")
+                                     .arg(ISAPIInteract::getInstance()->lastError())
+                               : tr("The camera refused the calibration (status %1).").arg(status);
+    QMessageBox::critical(
+        this, tr("Warn"),
+        tr("The calibration read at the connect could not be written back. %1").arg(reason));
+}
+
+void OverlayTuner::onAlignRunningChanged(bool running)
+{
+    // The run writes the camera through the panel and the status strip; the
+    // technician's own ways to the camera wait until it has ended.
+    aligning = running;
+    ui.menuCamera->menuAction()->setEnabled(!running);
+    ui.menuCalibration->menuAction()->setEnabled(!running);
+    settingWidget->setEnabled(!running);
+    statusWidget->setFusionEnabled(!running && cameraLink->loginId() >= 0);
+}
+
+void OverlayTuner::finishAlignRun()
+{
+    if (!aligning)
+        return;
+    // The run puts the camera back before it ends, so the login must stay
+    // open until then; the window keeps drawing meanwhile.
+    QEventLoop loop;
+    connect(aligner, &AutoAligner::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(alignStopWaitMs, &loop, &QEventLoop::quit);
+    aligner->cancel();
+    if (aligning)
+        loop.exec();
+    if (aligning)
+        qWarning("Auto Align did not end within %d ms of being cancelled", alignStopWaitMs);
 }

@@ -1,7 +1,8 @@
 // The tool's main window: menus, status bar and the arrow-key shortcuts that
 // step the five calibration values; it wires the connection dialog, the
 // previews, the status strip and the setting panel together and runs the
-// connect and disconnect flow.
+// connect and disconnect flow, and keeps the camera to Auto Align while it
+// runs.
 #ifndef OVERLAYTUNER_H
 #define OVERLAYTUNER_H
 
@@ -9,9 +10,14 @@
 
 #include <QMainWindow>
 
+#include <memory>
+
+class AutoAlignDialog;
+class AutoAligner;
 class CameraConnectWidget;
 class CameralInteract;
 class CenterWidget;
+class LiveAlignCamera;
 class SettingWidget;
 class StatusBarInsertWidget;
 
@@ -34,6 +40,8 @@ private slots:
     void onCameralConnect();
     void onCameralDisonnect();
     void onAboutDlg();
+    void onAutoAlign();
+    void onRevertCalibration();
 
 protected:
     bool event(QEvent *event) override;
@@ -43,6 +51,9 @@ protected:
 private:
     void onFusionStateChanged(int state);
     void placeSettingPanel();
+    void setCalibrationEnabled(bool enabled);
+    void onAlignRunningChanged(bool running);
+    void finishAlignRun();
 
     Ui::OverlayTunerClass ui;
     CameraConnectWidget *connectWidget = nullptr;
@@ -50,6 +61,10 @@ private:
     CenterWidget *centerWidget = nullptr;
     StatusBarInsertWidget *statusWidget = nullptr;
     SettingWidget *settingWidget = nullptr;
+    std::unique_ptr<LiveAlignCamera> alignCamera;
+    AutoAligner *aligner = nullptr;
+    AutoAlignDialog *alignDialog = nullptr;
+    bool aligning = false;
 };
 
 #endif // OVERLAYTUNER_H

@@ -179,20 +179,20 @@
         <translation>残差：%1 像素（最佳可达：%2 像素）</translation>
     </message>
     <message>
-        <source>Aligned.</source>
-        <translation>已对准。</translation>
+        <source>Result: aligned.</source>
+        <translation>结果：已对准。</translation>
     </message>
     <message>
-        <source>Not aligned: the pictures could not be matched. The calibration was put back.</source>
-        <translation>未对准：两路画面无法匹配。校准值已恢复。</translation>
+        <source>Result: not aligned, the pictures cannot be registered; the calibration was put back.</source>
+        <translation>结果：未对准，两路画面无法配准；校准值已恢复。</translation>
     </message>
     <message>
-        <source>Cancelled. The calibration was put back.</source>
-        <translation>已取消。校准值已恢复。</translation>
+        <source>Result: cancelled; the calibration was put back.</source>
+        <translation>结果：已取消；校准值已恢复。</translation>
     </message>
     <message>
-        <source>Failed: the camera refused a value or could not be reached.</source>
-        <translation>失败：相机拒绝了某个值或无法连接。</translation>
+        <source>Result: failed, the camera refused a value or could not be reached.</source>
+        <translation>结果：失败，相机拒绝了某个值或无法连接。</translation>
     </message>
 </context>
 <context>
@@ -238,12 +238,64 @@
         <translation>通道 %1 没有发送新画面：其视频流已冻结或丢失。</translation>
     </message>
     <message>
-        <source>Channel 1 does not stand still with fusion off.</source>
-        <translation>关闭融合时通道 1 的画面不稳定。</translation>
-    </message>
-    <message>
         <source>Finding where the overlay must go</source>
         <translation>正在寻找叠加层应在的位置</translation>
+    </message>
+    <message>
+        <source>A channel shows a black or flat picture.</source>
+        <translation>某个通道显示的是黑色或平坦的画面。</translation>
+    </message>
+    <message>
+        <source>A channel&apos;s picture does not change: its stream is frozen.</source>
+        <translation>某个通道的画面没有变化：其视频流已冻结。</translation>
+    </message>
+    <message>
+        <source>The thermal picture has too little structure to register (a scene at one temperature).</source>
+        <translation>热成像画面的结构太少，无法配准（场景温度单一）。</translation>
+    </message>
+    <message>
+        <source>The visible picture has too little structure to register.</source>
+        <translation>可见光画面的结构太少，无法配准。</translation>
+    </message>
+    <message>
+        <source>Switching fusion on does not show the thermal picture in channel 1.</source>
+        <translation>打开融合后通道 1 中没有显示热成像画面。</translation>
+    </message>
+    <message>
+        <source>No shift or scale makes the two pictures agree.</source>
+        <translation>任何偏移或缩放都无法使两路画面一致。</translation>
+    </message>
+    <message>
+        <source>Parts of the picture lie at different distances and none dominates: draw a region around the distance that matters.</source>
+        <translation>画面各部分处于不同距离且没有主导距离：请在关心的距离周围画出一个区域。</translation>
+    </message>
+    <message>
+        <source>The fit of the pictures did not converge.</source>
+        <translation>画面拟合未能收敛。</translation>
+    </message>
+    <message>
+        <source>The pictures cannot be compared.</source>
+        <translation>无法比较两路画面。</translation>
+    </message>
+    <message>
+        <source>The measurements disagree from one picture to the next, so where the overlay must go is not known well enough.</source>
+        <translation>各帧画面的测量结果不一致，因此无法足够准确地确定叠加层应在的位置。</translation>
+    </message>
+    <message>
+        <source>The overlay does not stand still after a write, so it cannot be measured.</source>
+        <translation>写入后叠加层不稳定，因此无法测量。</translation>
+    </message>
+    <message>
+        <source>A calibration value has no room to be tried.</source>
+        <translation>某个校准值没有可供尝试的余量。</translation>
+    </message>
+    <message>
+        <source>Aligned: the overlay is %1 px off (the camera&apos;s steps allow %2 px), after %3 writes.</source>
+        <translation>已对准：叠加层偏差 %1 像素（相机步进所允许的为 %2 像素），共写入 %3 次。</translation>
+    </message>
+    <message>
+        <source>The camera could not be put back as it was: %1. Use Calibration &gt; Revert Calibration once it answers.</source>
+        <translation>无法将相机恢复为原来的状态：%1。相机响应后请使用“校准 &gt; 恢复校准”。</translation>
     </message>
 </context>
 <context>

@@ -1,6 +1,7 @@
 // The whole main window on the recording fake SDK: connect, disconnect and
 // close flows, the fusion switch and the shortcuts reaching the camera, and
 // the wait cursor over every camera call of them.
+#include "calibrationvalues.h"
 #include "cameralinteract.h"
 #include "camnetsdkfake.h"
 #include "centerwidget.h"
@@ -15,6 +16,7 @@
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QWindow>
@@ -114,6 +116,11 @@ private slots:
     void clickedFusionBoxKeepsSpaceAndPassesArrows();
     void panelFollowsMovesNotResizes();
     void aboutOpensAFreshDialogEachTime();
+    void calibrationMenuFollowsTheConnection();
+    void revertWritesTheConnectValuesAsOneDocument();
+    void failedRevertWarns_data();
+    void failedRevertWarns();
+    void autoAlignRunKeepsTheCameraToItself();
 
 private:
     void connectOk(OverlayTuner &window, ModalAnswerer **answerer = nullptr);
@@ -204,6 +211,7 @@ void TestConnectFlow::failedLoginShowsCodeAndKeepsFile()
     QCOMPARE(window->findChild<QLabel *>("label")->text(), QString("Disconnected"));
     QVERIFY(!window->findChild<QCheckBox *>("fusionONCheckBox")->isEnabled());
     QVERIFY(!window->findChild<SettingWidget *>()->isVisible());
+    QVERIFY(!window->findChild<QAction *>("actionAutoAlign")->isEnabled());
 }
 
 void TestConnectFlow::failedPreviewsAreReportedInChannelOrder_data()
@@ -491,6 +499,97 @@ void TestConnectFlow::aboutOpensAFreshDialogEachTime()
     // Each run's dialog is destroyed when it closes.
     QVERIFY(window->findChildren<QDialog *>("AboutDialog").isEmpty());
     QVERIFY(FakeSdk::calls().empty());
+}
+
+void TestConnectFlow::calibrationMenuFollowsTheConnection()
+{
+    auto *autoAlign = window->findChild<QAction *>("actionAutoAlign");
+    auto *revert = window->findChild<QAction *>("actionRevertCalibration");
+    QVERIFY(!autoAlign->isEnabled() && !revert->isEnabled());
+    connectOk(*window);
+    QVERIFY(autoAlign->isEnabled() && revert->isEnabled());
+    window->findChild<QAction *>("actionDisconnect")->trigger();
+    QVERIFY(!autoAlign->isEnabled() && !revert->isEnabled());
+}
+
+void TestConnectFlow::revertWritesTheConnectValuesAsOneDocument()
+{
+    scriptPanelLoad();
+    connectOk(*window);
+    auto *panel = window->findChild<SettingWidget *>();
+    const QList<QVariantList> atConnect = panelBoxes(panel);
+    QTest::keyClick(window, Qt::Key_Right, Qt::ControlModifier);
+    QTest::keyClick(window, Qt::Key_Up, Qt::ShiftModifier);
+
+    FakeSdk::XmlReply accepted;
+    accepted.status = "<ResponseStatus><statusCode>1</statusCode></ResponseStatus>";
+    FakeSdk::pushXmlReply(accepted);
+    const size_t before = FakeSdk::calls().size();
+    window->findChild<QAction *>("actionRevertCalibration")->trigger();
+    QCOMPARE(panelBoxes(panel), atConnect);
+    const auto after = FakeSdk::calls();
+    QCOMPARE(after.size(), before + 1);
+    QVERIFY(after.back().requestLine.rfind("PUT ", 0) == 0);
+    // The data file's values; its bias of -3 lies below the camera's range
+    // and was shown, and so is written, as 0.
+    for (const char *element :
+         {"<distanceLevel>4</distanceLevel>", "<horizontal>64</horizontal>",
+          "<vertical>64</vertical>", "<horizontal>0</horizontal>", "<vertical>12</vertical>"})
+        QVERIFY2(after.back().body.find(element) != std::string::npos, element);
+}
+
+void TestConnectFlow::failedRevertWarns_data()
+{
+    QTest::addColumn<bool>("unreachable");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("refused") << false << "The camera refused the calibration (status 4).";
+    QTest::newRow("unreachable") << true << "The camera could not be reached (error 5).";
+}
+
+void TestConnectFlow::failedRevertWarns()
+{
+    QFETCH(bool, unreachable);
+    QFETCH(QString, reason);
+    connectOk(*window);
+    FakeSdk::XmlReply refused;
+    refused.status = "<ResponseStatus><statusCode>4</statusCode></ResponseStatus>";
+    if (unreachable)
+        FakeSdk::pushFailure("CamNet_StdXmlConfig", CAMNET_ERR_TIMED_OUT);
+    else
+        FakeSdk::pushXmlReply(refused);
+    ModalAnswerer answerer;
+    window->findChild<QAction *>("actionRevertCalibration")->trigger();
+    QCOMPARE(answerer.titles(), QStringList{"Warn"});
+    QCOMPARE(
+        answerer.texts(),
+        QStringList{"The calibration read at the connect could not be written back. " + reason});
+}
+
+void TestConnectFlow::autoAlignRunKeepsTheCameraToItself()
+{
+    connectOk(*window);
+    window->findChild<QAction *>("actionAutoAlign")->trigger();
+    auto *dialog = window->findChild<QDialog *>("AutoAlignDialog");
+    auto *start = dialog->findChild<QPushButton *>("startButton");
+    auto *panel = window->findChild<SettingWidget *>();
+    auto *camera = window->findChild<QMenu *>("menuCamera")->menuAction();
+    auto *calibration = window->findChild<QMenu *>("menuCalibration")->menuAction();
+    QVERIFY(dialog->isVisible());
+
+    // The run's own camera calls need no wait cursor; the keys write nothing.
+    FakeSdk::setCallHook(nullptr);
+    start->click();
+    QVERIFY(!camera->isEnabled() && !calibration->isEnabled() && !panel->isEnabled());
+    QVERIFY(!window->findChild<QCheckBox *>("fusionONCheckBox")->isEnabled());
+    const QVector<int> values = TestSupport::valuesOf(panel->settingParams());
+    QTest::keyClick(window, Qt::Key_Right, Qt::ControlModifier);
+    QCOMPARE(TestSupport::valuesOf(panel->settingParams()), values);
+
+    // Closing the window ends the run before it logs out.
+    window->close();
+    QVERIFY(start->isEnabled() && !dialog->isVisible());
+    QVERIFY(camera->isEnabled() && calibration->isEnabled());
+    QCOMPARE(int(FakeSdk::calls("CamNet_Logout").size()), 1);
 }
 
 QTEST_MAIN(TestConnectFlow)

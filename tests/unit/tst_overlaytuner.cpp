@@ -34,11 +34,20 @@ void TestOverlayTuner::formAndDefaults()
     QCOMPARE(window.statusBar(), window.findChild<QStatusBar *>("statusBar"));
 
     const QList<QAction *> menus = menuBar->actions();
-    QCOMPARE(menus.size(), 2);
+    QCOMPARE(menus.size(), 3);
     QCOMPARE(menus.at(0)->menu()->objectName(), QString("menuCamera"));
     QCOMPARE(menus.at(0)->text(), QString("Camera"));
-    QCOMPARE(menus.at(1)->menu()->objectName(), QString("menuAbout"));
-    QCOMPARE(menus.at(1)->text(), QString("About"));
+    QCOMPARE(menus.at(1)->menu()->objectName(), QString("menuCalibration"));
+    QCOMPARE(menus.at(1)->text(), QString("Calibration"));
+    QCOMPARE(menus.at(2)->menu()->objectName(), QString("menuAbout"));
+    QCOMPARE(menus.at(2)->text(), QString("About"));
+
+    // Nothing to calibrate before a camera is connected.
+    const QList<QAction *> calibration = menus.at(1)->menu()->actions();
+    QCOMPARE(calibration.size(), 2);
+    QCOMPARE(calibration.at(0), window.findChild<QAction *>("actionAutoAlign"));
+    QCOMPARE(calibration.at(1), window.findChild<QAction *>("actionRevertCalibration"));
+    QVERIFY(!calibration.at(0)->isEnabled() && !calibration.at(1)->isEnabled());
 
     const QList<QAction *> camera = menus.at(0)->menu()->actions();
     QCOMPARE(camera.size(), 2);
@@ -46,7 +55,7 @@ void TestOverlayTuner::formAndDefaults()
     QCOMPARE(camera.at(0)->text(), QString("Connect"));
     QCOMPARE(camera.at(1)->objectName(), QString("actionDisconnect"));
     QCOMPARE(camera.at(1)->text(), QString("Disconnect"));
-    const QList<QAction *> about = menus.at(1)->menu()->actions();
+    const QList<QAction *> about = menus.at(2)->menu()->actions();
     QCOMPARE(about.size(), 1);
     QCOMPARE(about.at(0)->objectName(), QString("actionAbout"));
     QCOMPARE(about.at(0)->text(), QString("About"));
