@@ -48,7 +48,8 @@ enum CamNet_ErrorCode
     CAMNET_ERR_UNKNOWN_PREVIEW = 12,      /* the preview handle names no running preview */
     CAMNET_ERR_PROTOCOL = 13,             /* the camera's reply could not be understood */
     CAMNET_ERR_NO_DISPLAY = 14,           /* the preview window could not be drawn into */
-    CAMNET_ERR_BAD_PROFILE = 15           /* the device profile is unusable; see standard error */
+    CAMNET_ERR_BAD_PROFILE = 15,          /* the device profile is unusable; see standard error */
+    CAMNET_ERR_NO_PICTURE = 16            /* the preview has decoded no picture yet */
 };
 
 /* Login: filled by the caller, 400 bytes on every build. */
@@ -147,6 +148,30 @@ typedef struct CamNet_PreviewStats
     uint32_t reserved[5];
 } CamNet_PreviewStats;
 
+/* Pixel formats of CamNet_CapturePicture. */
+enum CamNet_PixelFormat
+{
+    CAMNET_PIXEL_BGRX = 1 /* 4 bytes a pixel: blue, green, red, unused (255) */
+};
+
+/* One decoded picture of a preview, for CamNet_CapturePicture. 68 bytes on a
+ * 32-bit x86 build (72 where a 64-bit integer is aligned to 8 bytes), 72 on a
+ * 64-bit build, where data sits at offset 32 on its 8-byte boundary. */
+typedef struct CamNet_Picture
+{
+    uint32_t size;         /* sizeof(CamNet_Picture), set by the caller */
+    uint32_t pixelFormat;  /* out: CAMNET_PIXEL_BGRX */
+    uint32_t width;        /* out: as decoded, never the window's scaled copy */
+    uint32_t height;       /* out */
+    uint32_t stride;       /* out: bytes from one row to the next, width * 4 */
+    uint32_t frameNumber;  /* out: pictures decoded by this preview so far; 1 for the first */
+    uint64_t decodedAtUs;  /* out: CLOCK_MONOTONIC time the picture left the decoder, in us */
+    uint8_t *data;         /* in: the caller's buffer */
+    uint32_t dataSize;     /* in: its size in bytes */
+    uint32_t requiredSize; /* out: stride * height, also when the buffer was too small */
+    uint32_t reserved[6];
+} CamNet_Picture;
+
 CAMNET_STATIC_ASSERT(sizeof(LoginRequest) == 400, "LoginRequest size");
 CAMNET_STATIC_ASSERT(offsetof(LoginRequest, address) == 0, "LoginRequest address");
 CAMNET_STATIC_ASSERT(offsetof(LoginRequest, port) == 130, "LoginRequest port");
@@ -160,6 +185,13 @@ CAMNET_STATIC_ASSERT(offsetof(FusionSwitchRecord, fusionState) == 5, "FusionSwit
 CAMNET_STATIC_ASSERT(offsetof(PreviewRequest, channel) == 0, "PreviewRequest channel");
 CAMNET_STATIC_ASSERT(offsetof(PreviewRequest, streamType) == 4, "PreviewRequest streamType");
 CAMNET_STATIC_ASSERT(offsetof(PreviewRequest, linkMode) == 8, "PreviewRequest linkMode");
+CAMNET_STATIC_ASSERT(offsetof(CamNet_Picture, pixelFormat) == 4, "CamNet_Picture pixelFormat");
+CAMNET_STATIC_ASSERT(offsetof(CamNet_Picture, width) == 8, "CamNet_Picture width");
+CAMNET_STATIC_ASSERT(offsetof(CamNet_Picture, height) == 12, "CamNet_Picture height");
+CAMNET_STATIC_ASSERT(offsetof(CamNet_Picture, stride) == 16, "CamNet_Picture stride");
+CAMNET_STATIC_ASSERT(offsetof(CamNet_Picture, frameNumber) == 20, "CamNet_Picture frameNumber");
+CAMNET_STATIC_ASSERT(offsetof(CamNet_Picture, decodedAtUs) == 24, "CamNet_Picture decodedAtUs");
+CAMNET_STATIC_ASSERT(offsetof(CamNet_Picture, data) == 32, "CamNet_Picture data");
 
 #if CAMNET_POINTER_IS_32BIT
 CAMNET_STATIC_ASSERT(sizeof(PreviewRequest) == 280, "PreviewRequest size");
@@ -182,6 +214,11 @@ CAMNET_STATIC_ASSERT(offsetof(StdConfigRecord, output) == 16, "StdConfigRecord o
 CAMNET_STATIC_ASSERT(offsetof(StdConfigRecord, outputSize) == 20, "StdConfigRecord outputSize");
 CAMNET_STATIC_ASSERT(offsetof(StdConfigRecord, status) == 24, "StdConfigRecord status");
 CAMNET_STATIC_ASSERT(offsetof(StdConfigRecord, statusSize) == 28, "StdConfigRecord statusSize");
+CAMNET_STATIC_ASSERT(offsetof(CamNet_Picture, dataSize) == 36, "CamNet_Picture dataSize");
+CAMNET_STATIC_ASSERT(offsetof(CamNet_Picture, requiredSize) == 40, "CamNet_Picture requiredSize");
+CAMNET_STATIC_ASSERT(offsetof(CamNet_Picture, reserved) == 44, "CamNet_Picture reserved");
+CAMNET_STATIC_ASSERT(sizeof(CamNet_Picture) == 68 || sizeof(CamNet_Picture) == 72,
+                     "CamNet_Picture size");
 #else
 CAMNET_STATIC_ASSERT(sizeof(PreviewRequest) == 288, "PreviewRequest size");
 CAMNET_STATIC_ASSERT(offsetof(PreviewRequest, window) == 16, "PreviewRequest window");
@@ -203,6 +240,10 @@ CAMNET_STATIC_ASSERT(offsetof(StdConfigRecord, output) == 32, "StdConfigRecord o
 CAMNET_STATIC_ASSERT(offsetof(StdConfigRecord, outputSize) == 40, "StdConfigRecord outputSize");
 CAMNET_STATIC_ASSERT(offsetof(StdConfigRecord, status) == 48, "StdConfigRecord status");
 CAMNET_STATIC_ASSERT(offsetof(StdConfigRecord, statusSize) == 56, "StdConfigRecord statusSize");
+CAMNET_STATIC_ASSERT(offsetof(CamNet_Picture, dataSize) == 40, "CamNet_Picture dataSize");
+CAMNET_STATIC_ASSERT(offsetof(CamNet_Picture, requiredSize) == 44, "CamNet_Picture requiredSize");
+CAMNET_STATIC_ASSERT(offsetof(CamNet_Picture, reserved) == 48, "CamNet_Picture reserved");
+CAMNET_STATIC_ASSERT(sizeof(CamNet_Picture) == 72, "CamNet_Picture size");
 #endif
 
 /* What the data callback is handed. */
@@ -256,6 +297,25 @@ CAMNET_API int32_t CamNet_SetStdConfig(int32_t loginId, uint32_t command, StdCon
 
 /* Not used by the tool: what one running preview has done so far. */
 CAMNET_API int32_t CamNet_GetPreviewStats(int32_t previewHandle, CamNet_PreviewStats *stats);
+
+/* Copies the newest picture a running preview has decoded into picture->data,
+ * as the decoder made it: the stream's own width and height, never the copy
+ * scaled for the window, converted to CAMNET_PIXEL_BGRX with rows of
+ * width * 4 bytes. Headless previews (window 0) capture too. While the
+ * stream runs the SDK only keeps a reference to its newest picture; the
+ * conversion is made here, on the caller's thread, and only when asked for.
+ * Returns within the time of one conversion and never waits for a frame:
+ * CAMNET_ERR_NO_PICTURE at once while none has been decoded. After the stream
+ * ended and while the SDK reconnects, the newest picture of the previous
+ * connection is still returned; its frameNumber stays and its decodedAtUs
+ * tells how old it is. Failures: CAMNET_ERR_NOT_INITIALISED; a null record, a
+ * size field other than sizeof(CamNet_Picture) or a null data pointer
+ * CAMNET_ERR_BAD_ARGUMENT; a handle naming no running preview
+ * CAMNET_ERR_UNKNOWN_PREVIEW; CAMNET_ERR_NO_PICTURE; dataSize below
+ * stride * height CAMNET_ERR_BUFFER_TOO_SMALL, with every out field but the
+ * pixels filled (requiredSize among them) and nothing written to data; a
+ * picture the SDK cannot convert CAMNET_ERR_NOT_SUPPORTED. */
+CAMNET_API int32_t CamNet_CapturePicture(int32_t previewHandle, CamNet_Picture *picture);
 
 #ifdef __cplusplus
 }

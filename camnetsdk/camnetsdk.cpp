@@ -335,3 +335,18 @@ int32_t CamNet_GetPreviewStats(int32_t previewHandle, CamNet_PreviewStats *stats
     *stats = preview->stats();
     return succeed(1);
 }
+
+int32_t CamNet_CapturePicture(int32_t previewHandle, CamNet_Picture *picture)
+{
+    if (!initialised)
+        return fail(CAMNET_ERR_NOT_INITIALISED, 0);
+    if (!picture || picture->size != sizeof(CamNet_Picture) || !picture->data)
+        return fail(CAMNET_ERR_BAD_ARGUMENT, 0);
+    // Held here, the preview outlives a stop or logout made meanwhile.
+    const std::shared_ptr<PreviewSession> preview = PreviewRegistry::instance().find(previewHandle);
+    if (!preview)
+        return fail(CAMNET_ERR_UNKNOWN_PREVIEW, 0);
+    if (const int32_t error = preview->capturePicture(picture))
+        return fail(error, 0);
+    return succeed(1);
+}

@@ -79,6 +79,12 @@ struct PipelineHooks
         return GST_PAD_PROBE_OK;
     }
 
+    static GstPadProbeReturn onDecoded(GstPad *pad, GstPadProbeInfo *info, gpointer self)
+    {
+        static_cast<PreviewSession *>(self)->m_pictures.keep(pad, GST_PAD_PROBE_INFO_BUFFER(info));
+        return GST_PAD_PROBE_OK;
+    }
+
     static GstPadProbeReturn onDrawn(GstPad *, GstPadProbeInfo *, gpointer self)
     {
         ++static_cast<PreviewSession *>(self)->m_framesDrawn;
@@ -206,6 +212,7 @@ GstElement *PreviewSession::buildPipeline()
     else
         setUpHttpSource(pipeline);
     setUpDrawing(pipeline);
+    setUpCapture(pipeline);
 
     GstBus *bus = gst_element_get_bus(pipeline);
     gst_bus_set_sync_handler(bus, &PipelineHooks::onBusMessage, this, nullptr);
@@ -220,7 +227,7 @@ std::string PreviewSession::httpSourceDescription() const
            "multipartdemux single-stream=true ! "
            "queue name=frames max-size-buffers=2 max-size-bytes=0 "
            "max-size-time=0 leaky=downstream ! "
-           "jpegdec";
+           "jpegdec name=decoded";
 }
 
 std::string PreviewSession::rtspSourceDescription() const
@@ -298,6 +305,18 @@ void PreviewSession::setUpDrawing(GstElement *pipeline)
         gst_object_unref(scaler);
     }
     m_sink = sink;
+}
+
+void PreviewSession::setUpCapture(GstElement *pipeline)
+{
+    // Right behind the decoder, before anything scales the picture for the
+    // window: the decoder's output over HTTP, the decoded queue's input over
+    // RTSP, where decodebin's pad appears only once data flows.
+    GstElement *decoded = childByName(pipeline, "decoded");
+    GstPad *pad = gst_element_get_static_pad(decoded, m_rtsp ? "sink" : "src");
+    gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, &PipelineHooks::onDecoded, this, nullptr);
+    gst_object_unref(pad);
+    gst_object_unref(decoded);
 }
 
 void PreviewSession::play()
@@ -492,6 +511,7 @@ void PreviewSession::redraw(bool resized)
 void PreviewSession::shutDown()
 {
     teardownPipeline();
+    m_pictures.clear();
     m_window.reset();
     {
         std::lock_guard<std::mutex> lock(m_doneMutex);

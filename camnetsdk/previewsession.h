@@ -7,6 +7,7 @@
 #define PREVIEWSESSION_H
 
 #include "camnetsdk.h"
+#include "picturestore.h"
 
 #include <atomic>
 #include <chrono>
@@ -57,6 +58,8 @@ public:
 
     int32_t loginId() const { return m_target.loginId; }
     CamNet_PreviewStats stats() const;
+    // The newest decoded picture, converted on the caller's thread.
+    int32_t capturePicture(CamNet_Picture *picture) { return m_pictures.copyTo(picture); }
 
 private:
     void run();
@@ -69,6 +72,7 @@ private:
     void setUpHttpSource(GstElement *pipeline);
     void setUpRtspSource(GstElement *pipeline);
     void setUpDrawing(GstElement *pipeline);
+    void setUpCapture(GstElement *pipeline);
     void play();
     void teardownPipeline();
     void handleBusMessages();
@@ -119,6 +123,9 @@ private:
         uint32_t dataType;
     };
     std::deque<PendingFrame> m_pendingFrames;
+
+    // Kept across a reconnect: its frame number and time tell its age.
+    PictureStore m_pictures;
 
     std::mutex m_doneMutex;
     std::condition_variable m_doneChanged;

@@ -19,6 +19,9 @@ struct State
     int32_t lastError = 0;
     int32_t nextLogin = 0;
     int32_t nextPreview = 100;
+    std::map<int32_t, int32_t> previewChannels;
+    std::map<int32_t, FakeSdk::Picture> handlePictures;
+    std::map<int32_t, FakeSdk::Picture> channelPictures;
 };
 
 State &state()
@@ -106,6 +109,23 @@ void reset()
     s.lastError = 0;
     s.nextLogin = 0;
     s.nextPreview = 100;
+    s.previewChannels.clear();
+    s.handlePictures.clear();
+    s.channelPictures.clear();
+}
+
+void setPicture(int32_t previewHandle, const Picture &picture)
+{
+    State &s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.handlePictures[previewHandle] = picture;
+}
+
+void setChannelPicture(int32_t channel, const Picture &picture)
+{
+    State &s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.channelPictures[channel] = picture;
 }
 
 void push(const std::string &function, const Result &result)
@@ -237,6 +257,8 @@ int32_t CamNet_RealPlay(int32_t loginId, const PreviewRequest *request,
     FakeSdk::Result r = next(s, call.function, s.nextPreview);
     if (r.value == s.nextPreview)
         ++s.nextPreview;
+    if (r.value >= 0 && request)
+        s.previewChannels[r.value] = request->channel;
     settle(s, r, r.value < 0);
     return r.value;
 }
@@ -320,6 +342,51 @@ int32_t CamNet_GetStdConfig(int32_t loginId, uint32_t command, StdConfigRecord *
 int32_t CamNet_SetStdConfig(int32_t loginId, uint32_t command, StdConfigRecord *record)
 {
     return stdConfig("CamNet_SetStdConfig", loginId, command, record);
+}
+
+int32_t CamNet_CapturePicture(int32_t previewHandle, CamNet_Picture *picture)
+{
+    enter("CamNet_CapturePicture");
+    State &s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    FakeSdk::Call call;
+    call.function = "CamNet_CapturePicture";
+    call.args = {previewHandle};
+    call.record = bytesOf(picture, sizeof(CamNet_Picture));
+    s.calls.push_back(call);
+    const FakeSdk::Result r = next(s, call.function, 1);
+    if (r.value == 0) {
+        settle(s, r, true);
+        return 0;
+    }
+    const FakeSdk::Picture *p = nullptr;
+    const auto own = s.handlePictures.find(previewHandle);
+    const auto channel = s.previewChannels.find(previewHandle);
+    if (own != s.handlePictures.end()) {
+        p = &own->second;
+    } else if (channel != s.previewChannels.end()) {
+        const auto shared = s.channelPictures.find(channel->second);
+        p = shared == s.channelPictures.end() ? nullptr : &shared->second;
+    }
+    if (!picture || picture->size != sizeof(CamNet_Picture) || !picture->data)
+        s.lastError = CAMNET_ERR_BAD_ARGUMENT;
+    else
+        s.lastError = !p ? CAMNET_ERR_NO_PICTURE : p->error;
+    if (s.lastError)
+        return 0;
+    picture->pixelFormat = CAMNET_PIXEL_BGRX;
+    picture->width = p->width;
+    picture->height = p->height;
+    picture->stride = p->width * 4;
+    picture->frameNumber = p->frameNumber;
+    picture->decodedAtUs = p->decodedAtUs;
+    picture->requiredSize = uint32_t(p->bgrx.size());
+    if (picture->dataSize < p->bgrx.size()) {
+        s.lastError = CAMNET_ERR_BUFFER_TOO_SMALL;
+        return 0;
+    }
+    std::memcpy(picture->data, p->bgrx.data(), p->bgrx.size());
+    return 1;
 }
 
 int32_t CamNet_GetPreviewStats(int32_t previewHandle, CamNet_PreviewStats *stats)

@@ -55,8 +55,28 @@ struct Result
     std::string output; // CamNet_GetStdConfig: bytes copied into the output
 };
 
-// Forgets every call and every scripted result.
+// What CamNet_CapturePicture hands out: a BGRX picture (width * height * 4
+// bytes, rows of width * 4) with its frame number, or, when error is set,
+// that failure.
+struct Picture
+{
+    uint32_t width = 0;
+    uint32_t height = 0;
+    std::string bgrx;
+    uint32_t frameNumber = 1;
+    uint64_t decodedAtUs = 0;
+    int32_t error = 0;
+};
+
+// Forgets every call, every scripted result and every picture.
 void reset();
+
+// The picture of one preview handle, or of every preview of a channel (the
+// channel its CamNet_RealPlay asked for); the handle's own one comes first.
+// A preview with neither fails with CAMNET_ERR_NO_PICTURE. A result queued
+// with push() for CamNet_CapturePicture overrides both once.
+void setPicture(int32_t previewHandle, const Picture &picture);
+void setChannelPicture(int32_t channel, const Picture &picture);
 
 // Queues the outcome of the next unscripted call of function. Without a
 // queued result: Login hands out 0, 1, 2, ...; RealPlay 100, 101, ...;
