@@ -42,17 +42,8 @@ bool benchMapping(const TestSupport::StepMapping &m, int runs, const QString &co
     if (!sim.port())
         return false;
     QTemporaryDir dir;
-    if (!codec.isEmpty()) {
-        const QString profile = dir.filePath("camnetsdk.ini");
-        QFile file(profile);
-        if (!file.open(QIODevice::WriteOnly))
-            return false;
-        file.write(QStringLiteral("[General]\nstreamUrl=rtsp://{host}:%1/channels/{channel}\n")
-                       .arg(sim.rtspPort())
-                       .toUtf8());
-        file.close();
-        qputenv("CAMNETSDK_PROFILE", profile.toLocal8Bit());
-    }
+    if (!codec.isEmpty() && AlignHarness::useRtspProfile(dir.path(), sim.rtspPort()).isEmpty())
+        return false;
     AlignHarness tool(sim);
     if (!tool.connected())
         return false;

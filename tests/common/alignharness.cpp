@@ -3,6 +3,7 @@
 #include "cameralinteract.h"
 #include "isapiinteract.h"
 
+#include <QFile>
 #include <QSignalSpy>
 
 #include <cmath>
@@ -56,6 +57,20 @@ int AlignHarness::run(const AutoAligner::Options &options, QString *message)
         return -1;
     *message = done.at(0).at(1).toString();
     return int(done.at(0).at(0).value<AutoAligner::Outcome>());
+}
+
+QString AlignHarness::useRtspProfile(const QString &dir, quint16 rtspPort)
+{
+    const QString profile = dir + QStringLiteral("/camnetsdk.ini");
+    QFile file(profile);
+    if (!file.open(QIODevice::WriteOnly))
+        return QString();
+    file.write(QStringLiteral("[General]\nstreamUrl=rtsp://{host}:%1/channels/{channel}\n")
+                   .arg(rtspPort)
+                   .toUtf8());
+    file.close();
+    qputenv("CAMNETSDK_PROFILE", profile.toLocal8Bit());
+    return profile;
 }
 
 QJsonObject AlignHarness::bestCalibration(const Camsim &sim)

@@ -49,6 +49,9 @@ public:
     // Runs to the end: the outcome, or -1 when it did not end in a minute.
     int run(const AutoAligner::Options &options, QString *message);
 
+    // A device profile in `dir` that streams the simulator's RTSP port,
+    // named in CAMNETSDK_PROFILE for the next logins; empty on failure.
+    static QString useRtspProfile(const QString &dir, quint16 rtspPort);
     // The best setting the simulator knows.
     static QJsonObject bestCalibration(const Camsim &sim);
     // A start up to 40 px and 10 % off `best`, within the ranges.

@@ -7,7 +7,6 @@
 #include "alignharness.h"
 #include "camnetsdk.h"
 
-#include <QFile>
 #include <QJsonObject>
 #include <QRandomGenerator>
 #include <QSignalSpy>
@@ -106,14 +105,7 @@ void TestAutoAlign::alignsOverRtsp()
     Camsim sim(QStringList{"--rtsp-codec", "h264"});
     QVERIFY(sim.port() && sim.rtspPort());
     QTemporaryDir dir;
-    const QString profile = dir.filePath("camnetsdk.ini");
-    QFile file(profile);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(QStringLiteral("[General]\nstreamUrl=rtsp://{host}:%1/channels/{channel}\n")
-                   .arg(sim.rtspPort())
-                   .toUtf8());
-    file.close();
-    qputenv("CAMNETSDK_PROFILE", profile.toLocal8Bit());
+    QVERIFY(!AlignHarness::useRtspProfile(dir.path(), sim.rtspPort()).isEmpty());
     AlignHarness tool(sim);
     qunsetenv("CAMNETSDK_PROFILE");
     QVERIFY(tool.connected());
