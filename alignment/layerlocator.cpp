@@ -84,9 +84,11 @@ bool inputUsable(const LayerLocator::Input &input)
 
 } // namespace
 
-LayerLocator::Result LayerLocator::locate(const Input &input)
+namespace {
+
+LayerLocator::Result locateChecked(const LayerLocator::Input &input)
 {
-    Result result;
+    LayerLocator::Result result;
     result.map = input.predicted;
     const cv::Mat on = PictureMath::grayFloat(input.fusionOn);
     const cv::Mat off = PictureMath::grayFloat(input.fusionOff);
@@ -122,15 +124,31 @@ LayerLocator::Result LayerLocator::locate(const Input &input)
     result.alpha = fit.gain;
     result.quality = fit.explained;
     if (!fit.converged || !withinSearch(fit.map, input)) {
-        result.refusal = fit.converged && fit.gain >= minimumAlpha
+        result.refusal = fit.converged && fit.gain >= LayerLocator::minimumAlpha
                              ? RegistrationRefusal::NotConverged
                              : RegistrationRefusal::NoLayer;
         return result;
     }
-    if (fit.gain < minimumAlpha || fit.explained < minimumQuality) {
+    if (fit.gain < LayerLocator::minimumAlpha || fit.explained < LayerLocator::minimumQuality) {
         result.refusal = RegistrationRefusal::NoLayer;
         return result;
     }
     result.map = fit.map;
     return result;
+}
+
+} // namespace
+
+LayerLocator::Result LayerLocator::locate(const Input &input)
+{
+    try {
+        return locateChecked(input);
+    } catch (const cv::Exception &) {
+        // Pictures OpenCV cannot work on (too small, inconsistent) are bad
+        // input, not a crash of the alignment's worker thread.
+        Result result;
+        result.map = input.predicted;
+        result.refusal = RegistrationRefusal::BadInput;
+        return result;
+    }
 }

@@ -290,11 +290,12 @@ Consensus consensus(const std::vector<Tile> &tiles, const std::vector<int> &amon
             consider({among[a], among[b]});
     }
     for (int round = 0; round < 2 && !best.members.empty(); ++round) {
-        best.map = fitMembers(tiles, best.members, global, baseline);
+        const OverlayMap refit = fitMembers(tiles, best.members, global, baseline);
         double sum = 0;
-        std::vector<int> members = agreeing(tiles, among, best.map, &sum);
+        std::vector<int> members = agreeing(tiles, among, refit, &sum);
         if (members.size() < best.members.size())
             break;
+        best.map = refit;
         best.members = std::move(members);
     }
     return best;
@@ -331,6 +332,33 @@ RegistrationRefusal checkStructure(const TargetEstimator::Input &input)
         .refusal;
 }
 
+// The largest mean residual of the winner's tiles in a third of the region,
+// across or down: a line laid diagonally through two depths agrees with many
+// tiles, but misses whole thirds the same way.
+double bandBias(const std::vector<Tile> &tiles, const Consensus &winner, const cv::Rect &region)
+{
+    double worst = 0;
+    for (int axis = 0; axis < 2; ++axis) {
+        double sum[3] = {0, 0, 0};
+        int count[3] = {0, 0, 0};
+        for (int i : winner.members) {
+            const Tile &t = tiles[size_t(i)];
+            const double along = axis == 0 ? (t.centre.x - region.x) / region.width
+                                           : (t.centre.y - region.y) / region.height;
+            const int band = std::clamp(int(along * 3), 0, 2);
+            const double predicted =
+                axis == 0 ? winner.map.x.apply(t.source.x) : winner.map.y.apply(t.source.y);
+            sum[band] += (axis == 0 ? t.landed.x : t.landed.y) - predicted;
+            ++count[band];
+        }
+        for (int band = 0; band < 3; ++band) {
+            if (count[band] >= 3)
+                worst = std::max(worst, std::abs(sum[band] / count[band]));
+        }
+    }
+    return worst;
+}
+
 void judgeTiles(const std::vector<Tile> &tiles, const Prepared &p, const OverlayMap &global,
                 TargetEstimator::Result &result, Consensus &winner)
 {
@@ -361,16 +389,20 @@ void judgeTiles(const std::vector<Tile> &tiles, const Prepared &p, const Overlay
     // With one depth dominating, the robust whole-picture fit lands on it;
     // far from it, the depths pull it between them.
     result.wholeDistance = meanDistance(global, winner.map, region);
-    const bool torn = result.wholeDistance > TargetEstimator::maximumWholeDistance;
+    result.bandBias = bandBias(tiles, winner, p.region);
+    const bool torn = result.wholeDistance > TargetEstimator::maximumWholeDistance ||
+                      result.bandBias > TargetEstimator::maximumBandBias;
     if (tooFew || ambiguous || torn || result.spread > TargetEstimator::maximumSpread)
         result.refusal = RegistrationRefusal::TilesDisagree;
 }
 
 } // namespace
 
-TargetEstimator::Result TargetEstimator::estimate(const Input &input)
+namespace {
+
+TargetEstimator::Result estimateChecked(const TargetEstimator::Input &input)
 {
-    Result result;
+    TargetEstimator::Result result;
     if (!usableInput(input)) {
         result.refusal = RegistrationRefusal::BadInput;
         return result;
@@ -416,4 +448,19 @@ TargetEstimator::Result TargetEstimator::estimate(const Input &input)
     result.map = refit.converged && meanDistance(refit.map, winner.map, region) <= 1.0 ? refit.map
                                                                                        : winner.map;
     return result;
+}
+
+} // namespace
+
+TargetEstimator::Result TargetEstimator::estimate(const Input &input)
+{
+    try {
+        return estimateChecked(input);
+    } catch (const cv::Exception &) {
+        // Pictures OpenCV cannot work on are bad input, not a crash of the
+        // alignment's worker thread.
+        Result result;
+        result.refusal = RegistrationRefusal::BadInput;
+        return result;
+    }
 }

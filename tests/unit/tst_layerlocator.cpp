@@ -124,6 +124,12 @@ private slots:
         input.fusionOff = cv::Mat(100, 100, CV_8UC4, cv::Scalar::all(0));
         QCOMPARE(refusalName(LayerLocator::locate(input).refusal),
                  refusalName(RegistrationRefusal::BadInput));
+
+        // Pictures too small for any pyramid are refused, not a crash.
+        cv::Mat tiny(6, 6, CV_8UC4);
+        cv::randu(tiny, 0, 255);
+        input = LayerLocator::Input{tiny, tiny.clone(), tiny.clone(), cv::Mat(), cv::Mat(), camera};
+        QVERIFY(LayerLocator::locate(input).refusal != RegistrationRefusal::None);
     }
 };
 
