@@ -312,8 +312,7 @@ ssize_t CamServer::readStream(void *cls, uint64_t, char *buf, size_t max)
         const QSize size =
             ctx->channel == 2 ? self->m_options.thermalSize : self->m_options.visibleSize;
         const QByteArray jpeg = SceneRenderer::jpeg(
-            SceneRenderer::render(ctx->channel, self->m_state.calibration(),
-                                  self->m_state.fusionOn(), ++ctx->frame, size));
+            SceneRenderer::render(ctx->channel, self->m_state.view(), ++ctx->frame, size));
         ctx->part = streamPart(self->m_options.mjpegShape, jpeg, ctx->frame == 1);
         ctx->sent = 0;
         self->m_state.countRequest(QStringLiteral("framesRendered"));

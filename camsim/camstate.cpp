@@ -1,5 +1,7 @@
 #include "camstate.h"
 
+#include "overlaywarp.h"
+
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -11,16 +13,6 @@
 #include <cmath>
 
 namespace {
-
-// Where the overlay lines up: the thermal lens sees a narrower field and sits
-// beside the visible one, so the ideal setting is not the neutral one. The
-// parallax per distance level is not a whole number of pixels, so only one
-// level can be compensated exactly by the integer biases.
-constexpr int idealLevel = 6;
-constexpr int idealHorShift = 82;
-constexpr int idealVerShift = 112;
-constexpr double parallaxX = 7.3;
-constexpr double parallaxY = -2.9;
 
 QJsonObject calibrationToJson(const CamState::Calibration &c)
 {
@@ -55,6 +47,18 @@ CamState::Calibration CamState::calibration() const
 {
     QMutexLocker lock(&m_mutex);
     return m_cal;
+}
+
+CamState::View CamState::view() const
+{
+    QMutexLocker lock(&m_mutex);
+    View v;
+    v.calibration = m_cal;
+    v.fusionOn = m_fusionOn;
+    v.crossover = m_faults.crossover != 0;
+    v.mapping = m_mapping;
+    v.thermalSize = m_thermalSize;
+    return v;
 }
 
 bool CamState::fusionOn() const
@@ -115,6 +119,8 @@ const QVector<CamState::FaultSpec> &CamState::faultSpecs()
         {"refuse-stream", "CHANNEL", 0, 2, &Faults::refuseStream,
          "answer that channel's stream with 404 (0: none)"},
         {"stall-stream", nullptr, 0, 1, &Faults::stallStream, "stop sending frames"},
+        {"crossover", nullptr, 0, 1, &Faults::crossover,
+         "thermal crossover: the thermal picture shows one uniform temperature"},
     };
     return specs;
 }
@@ -152,30 +158,9 @@ QString CamState::applyFaults(const QByteArray &text)
     return QString();
 }
 
-QVector<QPointF> CamState::warmObjects()
-{
-    return {QPointF(200, 300), QPointF(460, 200)};
-}
-
-QPointF CamState::overlayPosition(const Calibration &c, const QPointF &object)
-{
-    const double cx = 320, cy = 240;
-    const double ex = (c.horShift - idealHorShift) + parallaxX * (c.distanceLevel - idealLevel);
-    const double ey = (c.verShift - idealVerShift) + parallaxY * (c.distanceLevel - idealLevel);
-    return QPointF(cx + (object.x() - cx) * c.horScale / idealScale + ex,
-                   cy + (object.y() - cy) * c.verScale / idealScale + ey);
-}
-
 double CamState::alignmentError() const
 {
-    const Calibration c = calibration();
-    const QVector<QPointF> objects = warmObjects();
-    double sum = 0;
-    for (const QPointF &p : objects) {
-        const QPointF o = overlayPosition(c, p);
-        sum += std::hypot(o.x() - p.x(), o.y() - p.y());
-    }
-    return sum / objects.size();
+    return OverlayWarp(m_mapping).error(calibration());
 }
 
 void CamState::countRequest(const QString &kind, quint64 n)
@@ -197,7 +182,17 @@ QByteArray CamState::toJson() const
             counters[it.key()] = double(it.value());
         f = m_faults;
     }
-    o["alignmentError"] = alignmentError();
+    const OverlayWarp warp(m_mapping);
+    const Calibration c = calibration();
+    o["alignmentError"] = warp.error(c);
+    double floor = 0;
+    o["bestCalibration"] = calibrationToJson(warp.best(c, m_caps, &floor));
+    o["alignmentFloor"] = floor;
+    QJsonObject mapping;
+    mapping["shiftGain"] = m_mapping.shiftGain;
+    mapping["scaleGain"] = m_mapping.scaleGain;
+    mapping["scaleCentre"] = m_mapping.cornerPivot ? "corner" : "centre";
+    o["mapping"] = mapping;
     o["requests"] = counters;
     QJsonObject faults;
     for (const FaultSpec &spec : faultSpecs()) {

@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QMap>
 #include <QMutex>
-#include <QPointF>
+#include <QSize>
 #include <QString>
 #include <QVector>
 
@@ -46,6 +46,23 @@ public:
         int dropConnection = 0;
         int refuseStream = 0;
         int stallStream = 0;
+        int crossover = 0;
+    };
+    // How the camera turns scale and bias values into its warp (see OverlayWarp).
+    struct Mapping
+    {
+        double shiftGain = 1.0;        // pixels per bias step
+        double scaleGain = 1.0 / 64.0; // change of the magnification per scale step
+        bool cornerPivot = false;      // scales about (0, 0) instead of the frame centre
+    };
+    // Everything a frame is drawn from.
+    struct View
+    {
+        Calibration calibration;
+        bool fusionOn = false;
+        bool crossover = false;
+        Mapping mapping;
+        QSize thermalSize;
     };
     // One fault as fault texts, the state's JSON and the command line name it.
     struct FaultSpec
@@ -59,19 +76,15 @@ public:
     };
     static const QVector<FaultSpec> &faultSpecs();
 
-    // The scale ratio at which the thermal picture matches the visible one.
-    static constexpr int idealScale = 72;
-
     CamState();
 
-    // Centres of the warm objects in the visible picture.
-    static QVector<QPointF> warmObjects();
-    // Where the overlay draws a warm object under the given calibration.
-    static QPointF overlayPosition(const Calibration &c, const QPointF &object);
-    // The calibration under which the overlay shows what the thermal lens itself sees.
-    static Calibration thermalLensView() { return Calibration(); }
+    // Fixed from the command line before any server starts.
+    void setMapping(const Mapping &m) { m_mapping = m; }
+    Mapping mapping() const { return m_mapping; }
+    void setThermalSize(const QSize &size) { m_thermalSize = size; }
 
     Calibration calibration() const;
+    View view() const;
     Caps caps() const { return m_caps; }
     bool fusionOn() const;
     Faults faults() const;
@@ -84,8 +97,8 @@ public:
     // spaces; a switch alone means 1. Nothing changes when any is refused.
     QString applyFaults(const QByteArray &text);
 
-    // Mean distance, in pixels of the 640 x 480 picture, between where the warm
-    // objects are drawn by the overlay and where they really are.
+    // Mean distance, in pixels of the 640 x 480 picture, between where the
+    // overlay draws points of the main plane and where the visible picture shows them.
     double alignmentError() const;
 
     void countRequest(const QString &kind, quint64 n = 1);
@@ -103,6 +116,8 @@ private:
     Caps m_caps;
     bool m_fusionOn = false;
     Faults m_faults;
+    Mapping m_mapping;
+    QSize m_thermalSize{640, 480};
     QString m_stateFile;
     QMap<QString, quint64> m_counters;
 };

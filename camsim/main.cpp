@@ -8,8 +8,10 @@
 #include <QSize>
 #include <QString>
 
+#include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <pthread.h>
 
@@ -26,6 +28,7 @@ struct Settings
     bool rtsp = false;
     uint16_t rtspPort = 8554;
     RtspServer::Codec rtspCodec = RtspServer::Codec::H264;
+    CamState::Mapping mapping;
 };
 
 void usage()
@@ -43,10 +46,15 @@ void usage()
                  "              [--max-connections N] [--idle-timeout SECONDS]\n"
                  "              [--mjpeg-shape standard|no-length|late-crlf]\n"
                  "              [--visible-size WxH] [--thermal-size WxH]\n"
-                 "              [--rtsp-port N] [--rtsp-codec h264|h265|jpeg] [faults...]\n"
+                 "              [--rtsp-port N] [--rtsp-codec h264|h265|jpeg]\n"
+                 "              [--shift-gain PX] [--scale-gain F] [--scale-centre centre|corner]\n"
+                 "              [faults...]\n"
                  "picture sizes: even numbers, 160x120 to 3840x2160; 640x480 unless given\n"
                  "RTSP (rtsp://ADDR:N/channels/1 and 2) runs when either RTSP option is given;\n"
                  "port 8554 and h264 unless given, port 0 picks a free one\n"
+                 "how a bias step shifts the overlay (pixels, signed; 1 unless given), how a\n"
+                 "scale step changes its magnification (signed; 0.015625 unless given) and\n"
+                 "about which point it scales (the frame's centre unless given)\n"
                  "faults, also switched by PUT /camsim/faults with \"name=value\":\n%s",
                  faults.constData());
 }
@@ -56,6 +64,16 @@ bool parseNumber(const char *text, long min, long max, long *out)
     char *end = nullptr;
     const long v = std::strtol(text, &end, 10);
     if (!*text || *end || v < min || v > max)
+        return false;
+    *out = v;
+    return true;
+}
+
+bool parseReal(const char *text, double limit, double *out)
+{
+    char *end = nullptr;
+    const double v = std::strtod(text, &end);
+    if (!*text || *end || !std::isfinite(v) || std::abs(v) > limit)
         return false;
     *out = v;
     return true;
@@ -128,6 +146,14 @@ bool parseOption(const QByteArray &arg, const char *value, Settings *s)
         s->rtspPort = uint16_t(n);
     } else if (arg == "--rtsp-codec" && RtspServer::parseCodec(value, &s->rtspCodec))
         s->rtsp = true;
+    else if (arg == "--shift-gain")
+        return parseReal(value, 50, &s->mapping.shiftGain);
+    else if (arg == "--scale-gain")
+        return parseReal(value, 1, &s->mapping.scaleGain);
+    else if (arg == "--scale-centre" && std::strcmp(value, "centre") == 0)
+        s->mapping.cornerPivot = false;
+    else if (arg == "--scale-centre" && std::strcmp(value, "corner") == 0)
+        s->mapping.cornerPivot = true;
     else if (arg == "--visible-size")
         return parseSize(value, &o.visibleSize);
     else if (arg == "--thermal-size")
@@ -163,6 +189,8 @@ int parseArguments(int argc, char **argv, Settings *settings)
 // -1 when the state is ready, else the exit code.
 int prepareState(const Settings &settings, CamState *state)
 {
+    state->setMapping(settings.mapping);
+    state->setThermalSize(settings.options.thermalSize);
     QString error;
     if (!settings.stateFile.isEmpty()) {
         if (!state->load(settings.stateFile, &error)) {

@@ -9,10 +9,10 @@ RenderThread::~RenderThread()
     stop();
 }
 
-QImage RenderThread::render(int channel, const CamState::Calibration &calibration, bool fusionOn,
-                            quint64 frame, const QSize &size)
+QImage RenderThread::render(int channel, const CamState::View &view, quint64 frame,
+                            const QSize &size)
 {
-    Job job{channel, calibration, fusionOn, frame, size, QImage(), false};
+    Job job{channel, view, frame, size, QImage(), false};
     std::unique_lock<std::mutex> lock(m_mutex);
     if (m_stopping)
         return QImage();
@@ -46,8 +46,7 @@ void RenderThread::run()
         Job *job = m_jobs.front();
         m_jobs.pop_front();
         lock.unlock();
-        QImage image = SceneRenderer::render(job->channel, job->calibration, job->fusionOn,
-                                             job->frame, job->size);
+        QImage image = SceneRenderer::render(job->channel, job->view, job->frame, job->size);
         lock.lock();
         // A job is only ever answered once: stop() leaves the one being drawn alone.
         job->image = std::move(image);

@@ -24,8 +24,7 @@ public:
     RenderThread &operator=(const RenderThread &) = delete;
 
     // The frame, drawn on this thread; a null image once stopped.
-    QImage render(int channel, const CamState::Calibration &calibration, bool fusionOn,
-                  quint64 frame, const QSize &size);
+    QImage render(int channel, const CamState::View &view, quint64 frame, const QSize &size);
     // Answers what is waiting with null images, and joins the thread.
     void stop();
 
@@ -33,8 +32,7 @@ private:
     struct Job
     {
         int channel;
-        CamState::Calibration calibration;
-        bool fusionOn;
+        CamState::View view;
         quint64 frame;
         QSize size;
         QImage image;

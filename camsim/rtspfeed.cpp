@@ -79,8 +79,7 @@ void RtspFeed::feed()
     // After a stall the rate starts over from now instead of catching up
     // with a burst of frames.
     m_due = now - m_due > m_period ? now + m_period : m_due + m_period;
-    const QImage drawn =
-        m_renderer->render(m_channel, m_state.calibration(), m_state.fusionOn(), ++m_frame, m_size);
+    const QImage drawn = m_renderer->render(m_channel, m_state.view(), ++m_frame, m_size);
     if (drawn.isNull())
         return; // RTSP is stopping; so is this pipeline
     auto *image = new QImage(drawn);

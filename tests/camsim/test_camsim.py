@@ -917,5 +917,179 @@ class RtspTest(unittest.TestCase):
             proc.wait(timeout=10)
 
 
+ALIGNED = (6, 72, 72, 82, 112)
+FIELDS = ("distanceLevel", "horScale", "verScale", "horShift", "verShift")
+
+
+class MappingTest(unittest.TestCase):
+    """How --shift-gain, --scale-gain and --scale-centre turn the five values
+    into the overlay's warp, as the ground truth in the state reports it."""
+
+    def error_at(self, *args, values):
+        """{values: alignmentError} and the state at the first, for one simulator."""
+        sim = Camsim(*args)
+        client = DigestClient(sim.port)
+        errors, first = {}, None
+        for v in values:
+            self.assertEqual(client.request("PUT", CAL, calibration_xml(*v))[0], 200, v)
+            state = sim.state()
+            errors[v] = state["alignmentError"]
+            first = first or state
+        client.close()
+        self.assertEqual(sim.stop(), 0)
+        return errors, first
+
+    @staticmethod
+    def best(state):
+        return tuple(state["bestCalibration"][f] for f in FIELDS)
+
+    def test_default_mapping_is_aligned_at_the_factory_values(self):
+        _, state = self.error_at(values=[ALIGNED])
+        self.assertEqual(state["mapping"],
+                         {"shiftGain": 1, "scaleGain": 1 / 64, "scaleCentre": "centre"})
+        self.assertLess(state["alignmentError"], 0.001)
+        self.assertLess(state["alignmentFloor"], 0.001)
+        self.assertEqual(self.best(state), ALIGNED)
+
+    def test_shift_gain_sets_the_size_and_sign_of_a_bias_step(self):
+        _, state = self.error_at("--shift-gain", "-2", values=[ALIGNED])
+        best = self.best(state)
+        # The overlay must go left and down: with a negative gain the biases lie
+        # on the other side of 100 than at the default mapping.
+        self.assertGreater(best[3], 100)
+        self.assertLess(best[4], 100)
+        step = best[:3] + (best[3] + 1, best[4])
+        errors, _ = self.error_at("--shift-gain", "-2", values=[best, step])
+        self.assertGreater(errors[step] - errors[best], 1.5)
+        errors, _ = self.error_at(values=[ALIGNED, (6, 72, 72, 83, 112)])
+        self.assertLess(errors[(6, 72, 72, 83, 112)] - errors[ALIGNED], 1.2)
+
+    def test_coarse_mapping_leaves_a_floor_that_no_neighbour_beats(self):
+        args = ("--shift-gain", "2.5", "--scale-gain", "-0.025")
+        _, state = self.error_at(*args, values=[ALIGNED])
+        self.assertEqual(state["mapping"]["scaleGain"], -0.025)
+        floor, best = state["alignmentFloor"], self.best(state)
+        self.assertTrue(0 < floor < 1.5, floor)
+        self.assertEqual(best[0], 6)
+        neighbours = [best]
+        for i in range(1, 5):
+            for d in (-1, 1):
+                neighbours.append(best[:i] + (best[i] + d,) + best[i + 1:])
+        errors, _ = self.error_at(*args, values=neighbours)
+        self.assertAlmostEqual(errors[best], floor, places=9)
+        for v in neighbours[1:]:
+            self.assertGreater(errors[v], floor, v)
+
+    def test_corner_pivot_moves_the_centre_with_the_scale(self):
+        corner = ("--scale-centre", "corner")
+        _, state = self.error_at(*corner, values=[ALIGNED])
+        self.assertEqual(state["mapping"]["scaleCentre"], "corner")
+        # Scaling about the corner carries the frame's centre along, which the
+        # biases must take back.
+        self.assertGreater(state["alignmentError"], 20)
+        best = self.best(state)
+        self.assertLess(best[3], ALIGNED[3] - 20)
+        step = best[:1] + (best[1] + 1,) + best[2:]
+        errors, _ = self.error_at(*corner, values=[best, step])
+        centred, _ = self.error_at(values=[ALIGNED, (6, 73, 72, 82, 112)])
+        self.assertGreater(errors[step] - errors[best],
+                           1.5 * (centred[(6, 73, 72, 82, 112)] - centred[ALIGNED]))
+
+    def test_rejects_bad_mappings(self):
+        for args in (["--shift-gain", "x"], ["--shift-gain", "nan"], ["--scale-gain", "2"],
+                     ["--scale-centre", "middle"], ["--scale-gain"]):
+            proc = subprocess.run([CAMSIM, *args], capture_output=True, text=True, timeout=10)
+            self.assertEqual(proc.returncode, 2, args)
+
+
+def gray_frame(sim, channel):
+    """One picture of a channel's MJPEG stream as (width, height, gray bytes)."""
+    client = DigestClient(sim.port)
+    resp = client.open("/camnet/channels/%d/stream" % channel)
+    # The second part: the first may have been drawn before a change just made.
+    jpeg = read_parts(resp, 2)[1]
+    client.close()
+    proc = subprocess.run(["ffmpeg", "-v", "error", "-f", "mjpeg", "-i", "-", "-f", "rawvideo",
+                           "-pix_fmt", "gray", "-"], input=jpeg, capture_output=True, timeout=20)
+    assert proc.returncode == 0, proc.stderr
+    return 640, 480, proc.stdout
+
+
+def spread(frame, top):
+    """Standard deviation of the gray levels below row `top`."""
+    w, h, data = frame
+    values = data[top * w:]
+    mean = sum(values) / len(values)
+    return (sum((v - mean) ** 2 for v in values[::7]) / len(values[::7])) ** 0.5
+
+
+def correlation(a, b):
+    n = len(a)
+    ma, mb = sum(a) / n, sum(b) / n
+    cov = sum((x - ma) * (y - mb) for x, y in zip(a, b))
+    va = sum((x - ma) ** 2 for x in a)
+    vb = sum((y - mb) ** 2 for y in b)
+    return cov / (va * vb) ** 0.5
+
+
+class PictureTest(unittest.TestCase):
+    """The pictures themselves, decoded by ffmpeg."""
+
+    def setUp(self):
+        self.assertIsNotNone(shutil.which("ffmpeg"), "ffmpeg (Debian package ffmpeg) is missing")
+
+    def start(self, fusion, values=ALIGNED, *args):
+        tmp = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, tmp)
+        path = os.path.join(tmp, "state.json")
+        with open(path, "w") as f:
+            json.dump({"calibration": dict(zip(FIELDS, values)), "fusion": fusion}, f)
+        sim = Camsim("--state", path, *args)
+        self.addCleanup(sim.stop)
+        return sim
+
+    def test_crossover_leaves_only_noise_in_the_thermal_picture(self):
+        sim = self.start(False)
+        osd = 40  # rows of the frame counter's text
+        normal = spread(gray_frame(sim, 2), osd)
+        self.assertEqual(sim.faults("crossover=1")[0], 200)
+        self.assertTrue(sim.state()["faults"]["crossover"])
+        flat = spread(gray_frame(sim, 2), osd)
+        self.assertGreater(normal, 10)
+        self.assertLess(flat, 3)
+        self.assertGreater(spread(gray_frame(sim, 1), osd), 10)
+        flagged = self.start(False, ALIGNED, "--crossover")
+        self.assertLess(spread(gray_frame(flagged, 2), osd), 3)
+
+    def test_fused_channel_is_the_warped_thermal_picture(self):
+        values = (6, 80, 68, 90, 105)
+        fused = gray_frame(self.start(True, values), 1)[2]
+        sim = self.start(False, values)
+        visible, thermal = gray_frame(sim, 1)[2], gray_frame(sim, 2)[2]
+        k = [1 + (s - 64) / 64 for s in values[1:3]]
+        shift = [b - 100 for b in values[3:5]]
+        points = [(x, y) for y in range(60, 460, 6) for x in range(20, 620, 6)]
+        # Without the visible share what is left is the overlay: cool parts of
+        # the thermal picture weigh 0.6 in the fused one.
+        overlay = [fused[y * 640 + x] - 0.4 * visible[y * 640 + x] for x, y in points]
+
+        def warped(tx, ty):
+            out = []
+            for x, y in points:
+                u = 320 + (x - 320 - shift[0] - tx) / k[0]
+                v = 240 + (y - 240 - shift[1] - ty) / k[1]
+                out.append(thermal[min(479, max(0, round(v))) * 640 + min(639, max(0, round(u)))])
+            return out
+
+        scores = {(tx, ty): correlation(overlay, warped(tx, ty))
+                  for tx in range(-2, 10, 2) for ty in range(-4, 6, 2)}
+        (tx, ty), best = max(scores.items(), key=lambda item: item[1])
+        # The rest of the warp is the level's parallax compensation: a few pixels.
+        self.assertGreater(best, 0.85, (tx, ty))
+        self.assertLessEqual(abs(tx) + abs(ty), 8)
+        unwarped = correlation(overlay, [thermal[y * 640 + x] for x, y in points])
+        self.assertLess(unwarped, best - 0.1)
+
+
 if __name__ == "__main__":
     unittest.main()
