@@ -47,15 +47,15 @@ public:
         OverlayMap wholePicture;  // before the tiles had their say
     };
 
-    static constexpr double inlierDistance = 1.2;
-    static constexpr double maximumSpread = 0.9;
+    static constexpr double inlierDistance = 0.8;
+    static constexpr double maximumSpread = 0.7;
     // A rival holding this share of the winner's tiles makes the answer
     // ambiguous.
     static constexpr double rivalShare = 0.6;
     // Between the whole-picture fit and the dominant depth's, px.
     static constexpr double maximumWholeDistance = 2.0;
     // Of the dominant depth's tiles in any third of the region, px.
-    // Good scenes reached 0.73 px, a diagonal line through two depths 0.77.
+    // A line laid through two depths reached 0.77 px, good scenes 0.6.
     static constexpr double maximumBandBias = 0.75;
 
     static Result estimate(const Input &input);
