@@ -69,7 +69,8 @@ std::vector<Pixel> sample(const LevelData &d, const Model &m)
     const cv::Size size = d.target.size();
     const std::vector<Tap> columns = taps(m.map.x, size.width, d.source.cols);
     const std::vector<Tap> rows = taps(m.map.y, size.height, d.source.rows);
-    const int stride = d.targetCount > d.densePixels ? 2 : 1;
+    const int stride =
+        std::max(1, int(std::ceil(std::sqrt(double(d.targetCount) / std::max(1, d.densePixels)))));
     std::vector<Pixel> pixels;
     pixels.reserve(size_t(d.targetCount / (stride * stride) + size.width));
     for (int y = 0; y < size.height; y += stride) {

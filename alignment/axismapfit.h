@@ -26,8 +26,8 @@ public:
         bool fitScale = true; // false: offsets only, scales stay as started
         int levels = 2;       // pyramid halvings below full size
         int iterations = 12;  // at most, per level
-        // Above this many usable pixels a level samples every other row and
-        // column: the fit's precision is far below what the pictures hold.
+        // A level samples about this many usable pixels, thinning rows and
+        // columns alike: the fit's precision is far below what they hold.
         int densePixels = 60000;
     };
 
