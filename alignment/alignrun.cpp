@@ -35,6 +35,9 @@ constexpr int settleFrames = 30;
 constexpr int probeSteps = 4;
 constexpr double probeMovePx = 2.0;
 constexpr int maxProbeSteps = 32;
+// How far the first measurement looks from where the overlay must go.
+constexpr double wideSearchScale = 0.18;
+constexpr double wideSearchPx = 120;
 // Pictures let pass after fusion is switched off.
 constexpr int offSettleFrames = 3;
 // Two fits of the target on two pairs of pictures agree to within this (px).
@@ -53,16 +56,6 @@ bool sameValues(const SettingParams &a, const SettingParams &b)
 {
     return a.distanceLevel == b.distanceLevel && a.horShift == b.horShift &&
            a.verShift == b.verShift && a.horScale == b.horScale && a.verScale == b.verScale;
-}
-
-// Channel 1 without the camera's own scaling: the thermal picture stretched
-// over the whole visible one, where a camera with neutral values puts it.
-OverlayMap stretched(const cv::Mat &visible, const cv::Mat &thermal)
-{
-    OverlayMap m;
-    m.x.scale = double(visible.cols) / thermal.cols;
-    m.y.scale = double(visible.rows) / thermal.rows;
-    return m;
 }
 
 QString refusalText(RegistrationRefusal refusal)
@@ -198,7 +191,12 @@ bool AlignRun::align()
     report(20, AutoAligner::tr("Finding the overlay"));
     if (!setFusion(true))
         return false;
-    if (!measureSettled(stretched(m_visible, m_thermal), monotonicUs(), false, &m_current))
+    // Where the overlay stands is not known yet; a camera is seldom far from
+    // where it must go, so the search starts there, and wide.
+    m_wideSearch = true;
+    const bool found = measureSettled(m_target, monotonicUs(), false, &m_current);
+    m_wideSearch = false;
+    if (!found)
         return false;
     CalibrationSolver solver(m_ranges, m_region);
     showResidual(solver, std::numeric_limits<double>::quiet_NaN());
@@ -409,6 +407,10 @@ bool AlignRun::measureSettled(const OverlayMap &predicted, quint64 writtenAtUs, 
         in.ignore1 = m_visibleMask;
         in.ignore2 = m_thermalMask;
         in.predicted = havePrevious ? previous : predicted;
+        if (m_wideSearch && !havePrevious) {
+            in.searchScale = wideSearchScale;
+            in.maximumShift = wideSearchPx;
+        }
         const LayerLocator::Result fit = LayerLocator::locate(in);
         if (stopping())
             return false;

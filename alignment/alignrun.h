@@ -107,6 +107,7 @@ private:
     int m_writes = 0;
     cv::Mat m_visible, m_visibleMask, m_thermal, m_thermalMask;
     QRectF m_region;
+    bool m_wideSearch = false; // the first measurement, from no prediction
     OverlayMap m_target;
     OverlayMap m_current;
     double m_residual = 0;

@@ -30,6 +30,13 @@ AlignHarness::AlignHarness(const Camsim &sim)
         return;
     link->realPlay(0, 1);
     link->realPlay(0, 2);
+    // The scene's main plane is that of distance level 6: the level the
+    // technician would choose, and the one every start keeps.
+    SettingParams main;
+    main.distanceLevel = 6;
+    main.horShift = main.verShift = 100;
+    main.horScale = main.verScale = 64;
+    ISAPIInteract::getInstance()->setFusionCalibration(main, link->loginId());
     panel.loadSettingParamsFromCamera(link->loginId());
     camera = std::make_unique<LiveAlignCamera>(&panel, &status);
     aligner = std::make_unique<AutoAligner>(camera.get());
