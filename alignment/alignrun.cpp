@@ -29,7 +29,7 @@ constexpr double settledPx = 0.15;
 // taken for its result.
 constexpr double visibleMovePx = 1.0;
 // Pictures a write may take to show, at most.
-constexpr int settleFrames = 30;
+constexpr quint64 settleTimeoutUs = 4000000;
 // Probes: steps of each value, and how far a probe must move the overlay to
 // be measured to a few per cent.
 constexpr int probeSteps = 4;
@@ -40,7 +40,9 @@ constexpr double wideSearchScale = 0.18;
 constexpr double wideSearchPx = 120;
 // Pictures let pass after fusion is switched off.
 constexpr int offSettleFrames = 3;
-// Two fits of the target on two pairs of pictures agree to within this (px).
+// Pictures of both channels the target is fitted on, and how close each
+// fit lies to their mean (px).
+constexpr int targetPictures = 4;
 constexpr double agreementPx = 0.5;
 // A residual that fell by less than this share did not fall.
 constexpr double fallingShare = 0.05;
@@ -308,12 +310,12 @@ bool AlignRun::lookWithoutOverlay()
     // Pictures made after the switch; a few are let pass, as a camera may
     // take some to drop the overlay.
     const quint64 switchedAt = monotonicUs();
-    Frame visible[2], thermal[2];
+    Frame visible[targetPictures], thermal[targetPictures];
     for (int skip = 0; skip < offSettleFrames; ++skip) {
         if (!nextFrame(1, switchedAt, &visible[0]))
             return false;
     }
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < targetPictures; ++i) {
         if ((i > 0 && !nextFrame(1, switchedAt, &visible[i])) ||
             !nextFrame(2, switchedAt, &thermal[i]))
             return false;
@@ -350,10 +352,10 @@ bool AlignRun::lookWithoutOverlay()
     return estimateTarget(visible, thermal);
 }
 
-bool AlignRun::estimateTarget(const Frame visible[2], const Frame thermal[2])
+bool AlignRun::estimateTarget(const Frame visible[], const Frame thermal[])
 {
-    OverlayMap fits[2];
-    for (int i = 0; i < 2; ++i) {
+    OverlayMap fits[targetPictures];
+    for (int i = 0; i < targetPictures; ++i) {
         TargetEstimator::Input in;
         in.visible = visible[i].image;
         in.thermal = thermal[i].image;
@@ -372,15 +374,22 @@ bool AlignRun::estimateTarget(const Frame visible[2], const Frame thermal[2])
         fits[i] = r.map;
     }
     // Two pairs of pictures of one scene must give one answer.
-    if (meanDistance(fits[0], fits[1], m_region) > agreementPx) {
-        refuse(AutoAligner::tr("The measurements disagree from one picture to the next, so "
-                               "where the overlay must go is not known well enough."));
-        return false;
+    // Noise and the scene's own motion move each fit a little; their mean
+    // is steadier, and fits far apart mean the pictures cannot tell.
+    m_target = OverlayMap{{0, 0}, {0, 0}};
+    for (const OverlayMap &fit : fits) {
+        m_target.x.scale += fit.x.scale / targetPictures;
+        m_target.x.offset += fit.x.offset / targetPictures;
+        m_target.y.scale += fit.y.scale / targetPictures;
+        m_target.y.offset += fit.y.offset / targetPictures;
     }
-    m_target.x = {(fits[0].x.scale + fits[1].x.scale) / 2,
-                  (fits[0].x.offset + fits[1].x.offset) / 2};
-    m_target.y = {(fits[0].y.scale + fits[1].y.scale) / 2,
-                  (fits[0].y.offset + fits[1].y.offset) / 2};
+    for (const OverlayMap &fit : fits) {
+        if (meanDistance(fit, m_target, m_region) > agreementPx) {
+            refuse(AutoAligner::tr("The measurements disagree from one picture to the next, so "
+                                   "where the overlay must go is not known well enough."));
+            return false;
+        }
+    }
     return true;
 }
 
@@ -396,7 +405,10 @@ bool AlignRun::measureSettled(const OverlayMap &predicted, quint64 writtenAtUs, 
     OverlayMap previous;
     bool havePrevious = false;
     int misses = 0;
-    for (int n = 0; n < settleFrames; ++n) {
+    // Until half the time is up, an overlay that has not appeared or moved
+    // yet is waited for; then what the pictures show is what the write did.
+    const quint64 patience = writtenAtUs + settleTimeoutUs / 2;
+    while (monotonicUs() < writtenAtUs + settleTimeoutUs) {
         Frame fused;
         if (!nextFrame(1, writtenAtUs + m_settleUs, &fused))
             return false;
@@ -417,14 +429,14 @@ bool AlignRun::measureSettled(const OverlayMap &predicted, quint64 writtenAtUs, 
         if (fit.refusal != RegistrationRefusal::None) {
             // The overlay may not have appeared yet after the switch.
             havePrevious = false;
-            if (++misses > settleFrames / 2) {
+            if (monotonicUs() > patience && ++misses > 2) {
                 refuse(refusalText(fit.refusal));
                 return false;
             }
             continue;
         }
         const bool moved = meanDistance(fit.map, m_current, m_region) >= visibleMovePx / 2;
-        if (mustMove && !moved && n < settleFrames / 2) {
+        if (mustMove && !moved && monotonicUs() < patience) {
             havePrevious = false;
             continue;
         }

@@ -76,7 +76,7 @@ private:
 
     // Picture steps.
     bool lookWithoutOverlay();
-    bool estimateTarget(const Frame visible[2], const Frame thermal[2]);
+    bool estimateTarget(const Frame visible[], const Frame thermal[]);
     // The overlay's map on pictures made after a write has shown, starting
     // from where it should be; `expectMove` when the write moves it by an
     // amount not known yet.

@@ -5,10 +5,17 @@
 
 #include <QFile>
 #include <QSignalSpy>
+#include <QTest>
 
 #include <cmath>
 
 namespace TestSupport {
+
+namespace {
+
+constexpr quint32 settledFrames = 40;
+
+} // namespace
 
 const QList<StepMapping> &stepMappings()
 {
@@ -58,6 +65,19 @@ bool AlignHarness::setCalibration(const SettingParams &p)
 
 int AlignHarness::run(const AutoAligner::Options &options, QString *message)
 {
+    // As a technician would, start once both previews have been playing for
+    // a while: an H.264 stream's first pictures can lack parts of their key
+    // frame until the next one.
+    for (int channel = 1; channel <= 2; ++channel) {
+        AlignCamera::Picture picture;
+        if (!QTest::qWaitFor(
+                [&] {
+                    return camera->capturePicture(channel, &picture) == 0 &&
+                           picture.frameNumber >= settledFrames;
+                },
+                20000))
+            return -1;
+    }
     QSignalSpy done(aligner.get(), &AutoAligner::finished);
     aligner->start(options);
     if (!done.wait(60000))
