@@ -364,6 +364,7 @@ private slots:
     void normalRun();
     void previewsShowBothChannels();
     void previewsAndStepsOverRtsp();
+    void autoAlignFromTheMenu();
     void closingWhileConnectedDisconnectsFirst();
     void killedCameraFailsFastAndComesBack();
     void frozenCameraTimesOutAndComesBack();
@@ -584,6 +585,41 @@ void TestTool::previewsAndStepsOverRtsp()
                             .arg(before.y())
                             .arg(after.x())
                             .arg(after.y())));
+}
+
+// The menu, the dialog and the real aligner on the tool's own previews:
+// from a start well off on the scene's main plane, Start leaves the overlay
+// within a pixel, the panel showing what the camera holds.
+void TestTool::autoAlignFromTheMenu()
+{
+    writeSimState(statePath("align.json"), calibrationOf(6, 75, 120, 68, 60), false);
+    TestSupport::Camsim sim(simulator(statePath("align.json")));
+    QVERIFY(sim.port());
+    writeConfig(sim.port(), simPassword);
+    OverlayTuner *window = openWindow();
+    QVERIFY(window);
+    QAction *align = window->findChild<QAction *>("actionAutoAlign");
+    QVERIFY(align && !align->isEnabled());
+    const ConnectRun run = connectThroughDialog(window);
+    QVERIFY2(run.boxes.isEmpty(), qPrintable(report(run, sim)));
+    verifyPreview(window, 1);
+    verifyPreview(window, 2);
+    const double before = sim.state()["alignmentError"].toDouble();
+    QVERIFY(align->isEnabled());
+    align->trigger();
+    QPushButton *start = nullptr;
+    QTRY_VERIFY((start = window->findChild<QPushButton *>("startButton")) && start->isVisible());
+    QTest::mouseClick(start, Qt::LeftButton);
+    QLabel *message = window->findChild<QLabel *>("messageLabel");
+    QVERIFY(message);
+    QTRY_VERIFY_WITH_TIMEOUT(start->isEnabled() && !message->text().isEmpty(), 60000);
+    const QJsonObject state = sim.state();
+    qInfo("auto align from the menu: %.2f px to %.2f px: %s", before,
+          state["alignmentError"].toDouble(), qPrintable(message->text()));
+    QVERIFY2(state["alignmentError"].toDouble() <= 1.0, qPrintable(message->text()));
+    QCOMPARE(window->findChild<QSpinBox *>("horShiftSpinBox")->value(),
+             state["calibration"].toObject()["horShift"].toInt());
+    QVERIFY(!sim.fusion());
 }
 
 void TestTool::closingWhileConnectedDisconnectsFirst()
