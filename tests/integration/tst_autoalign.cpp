@@ -101,9 +101,10 @@ void TestAutoAlign::alignsFromRandomStarts()
     m_aligned += aligned;
     m_runs += runs;
     qInfo("%s: %d of %d runs aligned; so far %d of %d", m.name, aligned, runs, m_aligned, m_runs);
-    // Judged over all mappings once the last has run; a single row alone by
-    // its own runs.
-    QVERIFY2(m_aligned * 100 >= m_runs * 95,
+    // Judged over all mappings once the last has run; before, a row that
+    // lost more than a fifth could not be made up for.
+    const bool last = mapping == stepMappings().size() - 1;
+    QVERIFY2(m_aligned * 100 >= m_runs * (last ? 95 : 80),
              qPrintable(QStringLiteral("%1 of %2").arg(m_aligned).arg(m_runs)));
 }
 
