@@ -10,6 +10,7 @@
 #include "loginregistry.h"
 #include "previewregistry.h"
 #include "requestline.h"
+#include "rtspauthguard.h"
 #include "sdkconfig.h"
 #include "streamprobe.h"
 
@@ -38,6 +39,15 @@ constexpr auto stopBound = std::chrono::milliseconds(400);
 
 // Larger replies are never legitimate and must not exhaust memory.
 constexpr size_t loginReplyCap = 64 * 1024;
+
+std::string basicAuthorization(const std::string &user, const std::string &password)
+{
+    const std::string pair = user + ":" + password;
+    gchar *encoded = g_base64_encode(reinterpret_cast<const guchar *>(pair.data()), pair.size());
+    const std::string value = std::string("Basic ") + encoded;
+    g_free(encoded);
+    return value;
+}
 
 int32_t fail(int32_t code, int32_t result)
 {
@@ -137,6 +147,9 @@ int32_t CamNet_Init(void)
         mediaReady = gst_init_check(nullptr, nullptr, &error);
         if (error)
             g_error_free(error);
+        // Before any RTSP source exists, so that every one of them loads it.
+        if (mediaReady)
+            RtspAuthGuard::registerGuard();
     });
     if (!ok)
         return fail(CAMNET_ERR_OUT_OF_RESOURCES, 0);
@@ -220,19 +233,29 @@ int32_t CamNet_RealPlay(int32_t loginId, const PreviewRequest *request,
 
     const DeviceProfile &profile = session->profile();
     const std::string url = session->streamUrl(request->channel);
-    if (const int32_t error =
-            StreamProbe(url, session->user(), session->password(), profile.rtspBasicAuth())
-                .run(deadline))
+    StreamProbe probe(url, session->user(), session->password(), profile.rtspBasicAuth());
+    if (const int32_t error = probe.run(deadline))
         return fail(error, -1);
 
     PreviewRegistry &previews = PreviewRegistry::instance();
     const int32_t handle = previews.reserve();
     if (handle < 0)
         return fail(CAMNET_ERR_OUT_OF_RESOURCES, -1);
+    // A camera that offers only Basic gets it before its challenge: some
+    // send one that GStreamer's RTSP client cannot read.
+    const std::string presetAuthorization =
+        profile.rtspBasicAuth() && probe.basicChallengeOnly()
+            ? basicAuthorization(session->user(), session->password())
+            : std::string();
     auto preview = std::make_shared<PreviewSession>(PreviewSession::Target{
-        handle, loginId, url, session->user(), session->password(), profile.rtspUdp(),
-        profile.rtspBasicAuth(), request->window, callback, context});
-    if (const int32_t error = preview->start()) {
+        handle, loginId, url, session->user(), session->password(), profile.rtspTransport(),
+        profile.rtspBasicAuth(), presetAuthorization, request->window, callback, context});
+    int32_t error = preview->start();
+    // Over RTSP a handle stands for a stream the camera agreed to play.
+    if (!error)
+        error = preview->waitUntilPlaying(deadline);
+    if (error) {
+        preview->finishStop(std::chrono::steady_clock::now() + stopBound);
         previews.release(handle);
         return fail(error, -1);
     }

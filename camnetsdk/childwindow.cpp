@@ -2,8 +2,11 @@
 
 #include <X11/Xlib.h>
 
+#include <algorithm>
+#include <cctype>
 #include <map>
 #include <mutex>
+#include <sstream>
 
 namespace {
 
@@ -76,7 +79,148 @@ bool stillChildOf(Display *display, Window window, Window parent)
     return takeError(display) == Success && found && actualParent == parent;
 }
 
+// The status text's size suits previews from about 200x150 to 600x400 and
+// is one that X servers have built in, which is all a bare Xvfb offers.
+const char fontSetPattern[] = "-misc-fixed-medium-r-semicondensed--13-*-*-*-*-*-*-*,"
+                              "-misc-fixed-medium-r-normal--13-*-*-*-*-*-*-*,"
+                              "-*-*-medium-r-normal--13-*-*-*-*-*-*-*,fixed";
+const char coreFontName[] = "fixed";
+const char ellipsisText[] = "\u2026";
+const char threeDots[] = "...";
+// Lets the text keep off the window's edges.
+constexpr int textMargin = 6;
+constexpr int lineGap = 2;
+
+bool endsWithNoCase(const std::string &text, const std::string &tail)
+{
+    return text.size() >= tail.size() &&
+           std::equal(tail.rbegin(), tail.rend(), text.rbegin(), [](char a, char b) {
+               return std::tolower(static_cast<unsigned char>(a)) ==
+                      std::tolower(static_cast<unsigned char>(b));
+           });
+}
+
+// Only a Unicode font of the set can hold the ellipsis, in its row 0x20. A
+// font not loaded yet tells only its range, which then has to do.
+bool drawsEllipsis(XFontSet set)
+{
+    XFontStruct **fonts = nullptr;
+    char **names = nullptr;
+    const int count = XFontsOfFontSet(set, &fonts, &names);
+    const unsigned row = 0x20;
+    const unsigned column = 0x26;
+    for (int i = 0; i < count; ++i) {
+        const XFontStruct *font = fonts[i];
+        if (!font || !names[i] || !endsWithNoCase(names[i], "iso10646-1"))
+            continue;
+        if (row < font->min_byte1 || row > font->max_byte1 || column < font->min_char_or_byte2 ||
+            column > font->max_char_or_byte2)
+            continue;
+        if (!font->per_char)
+            return true;
+        const unsigned columns = font->max_char_or_byte2 - font->min_char_or_byte2 + 1;
+        const XCharStruct &glyph =
+            font->per_char[(row - font->min_byte1) * columns + (column - font->min_char_or_byte2)];
+        if (glyph.width != 0 || glyph.lbearing != glyph.rbearing)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
+
+// A font set where the locale allows one, which draws UTF-8; else the core
+// font every X server has built in. Three dots stand in for an ellipsis that
+// no font at hand holds.
+struct ChildWindow::Lettering
+{
+    Lettering(Display *display, Window window);
+    ~Lettering();
+    Lettering(const Lettering &) = delete;
+    Lettering &operator=(const Lettering &) = delete;
+
+    bool usable() const { return set || core; }
+    std::string drawable(const std::string &text) const;
+    int width(const std::string &text) const;
+    void draw(Window window, int x, int y, const std::string &text) const;
+
+    Display *const display;
+    XFontSet set = nullptr;
+    XFontStruct *core = nullptr;
+    bool hasEllipsis = false;
+    GC gc = nullptr;
+    int ascent = 0;
+    int lineHeight = 0;
+};
+
+ChildWindow::Lettering::Lettering(Display *display, Window window) : display(display)
+{
+    if (XSupportsLocale()) {
+        char **missing = nullptr;
+        int missingCount = 0;
+        char *fallbackText = nullptr;
+        set = XCreateFontSet(display, fontSetPattern, &missing, &missingCount, &fallbackText);
+        if (missing)
+            XFreeStringList(missing);
+    }
+    if (set) {
+        hasEllipsis = drawsEllipsis(set);
+        const XFontSetExtents *extents = XExtentsOfFontSet(set);
+        ascent = -extents->max_logical_extent.y;
+        lineHeight = extents->max_logical_extent.height;
+    } else if ((core = XLoadQueryFont(display, coreFontName))) {
+        ascent = core->ascent;
+        lineHeight = core->ascent + core->descent;
+    }
+    // Light grey on the black the window is cleared to.
+    const int screen = DefaultScreen(display);
+    XColor grey{};
+    grey.red = grey.green = grey.blue = 0xdddd;
+    const unsigned long foreground = XAllocColor(display, DefaultColormap(display, screen), &grey)
+                                         ? grey.pixel
+                                         : WhitePixel(display, screen);
+    // Made on the window itself: its depth may not be the root's.
+    gc = XCreateGC(display, window, 0, nullptr);
+    XSetForeground(display, gc, foreground);
+    if (core)
+        XSetFont(display, gc, core->fid);
+}
+
+ChildWindow::Lettering::~Lettering()
+{
+    if (gc)
+        XFreeGC(display, gc);
+    if (set)
+        XFreeFontSet(display, set);
+    if (core)
+        XFreeFont(display, core);
+}
+
+std::string ChildWindow::Lettering::drawable(const std::string &text) const
+{
+    if (hasEllipsis)
+        return text;
+    std::string result = text;
+    for (size_t at = result.find(ellipsisText); at != std::string::npos;
+         at = result.find(ellipsisText, at))
+        result.replace(at, sizeof ellipsisText - 1, threeDots);
+    return result;
+}
+
+int ChildWindow::Lettering::width(const std::string &text) const
+{
+    if (set)
+        return Xutf8TextEscapement(set, text.data(), int(text.size()));
+    return core ? XTextWidth(core, text.data(), int(text.size())) : 0;
+}
+
+void ChildWindow::Lettering::draw(Window window, int x, int y, const std::string &text) const
+{
+    if (set)
+        Xutf8DrawString(display, window, set, gc, x, y, text.data(), int(text.size()));
+    else if (core)
+        XDrawString(display, window, gc, x, y, text.data(), int(text.size()));
+}
 
 std::unique_ptr<ChildWindow> ChildWindow::create(unsigned long parent)
 {
@@ -122,6 +266,7 @@ ChildWindow::ChildWindow(Display *display, unsigned long parent, unsigned long c
 ChildWindow::~ChildWindow()
 {
     // A parent destroyed first has taken its children with it.
+    m_lettering.reset();
     if (!m_parentGone && stillChildOf(m_display, Window(m_child), Window(m_parent)))
         XDestroyWindow(m_display, Window(m_child));
     XSync(m_display, False);
@@ -167,6 +312,57 @@ ChildWindow::Changes ChildWindow::processEvents()
         // The round trip may have queued events that the descriptor no longer announces.
     } while (XQLength(m_display) > 0);
     return changes;
+}
+
+void ChildWindow::showStatus(const std::string &text)
+{
+    m_status = text;
+    if (m_parentGone)
+        return;
+    if (!m_lettering)
+        m_lettering = std::make_unique<Lettering>(m_display, Window(m_child));
+    XClearWindow(m_display, Window(m_child));
+    if (m_lettering->usable()) {
+        const std::vector<std::string> lines = linesOf(m_lettering->drawable(text));
+        const int step = m_lettering->lineHeight + lineGap;
+        int baseline = (m_height - int(lines.size()) * step + lineGap) / 2 + m_lettering->ascent;
+        for (const std::string &line : lines) {
+            const int x = (m_width - m_lettering->width(line)) / 2;
+            m_lettering->draw(Window(m_child), std::max(x, 0), baseline, line);
+            baseline += step;
+        }
+    }
+    // Drawn by the server before the caller looks whether a frame came
+    // meanwhile, which the sink then has to draw again over the text.
+    takeError(m_display);
+}
+
+std::vector<std::string> ChildWindow::linesOf(const std::string &text) const
+{
+    // A line for each part after a colon when the whole does not fit, and
+    // whole words per line for a part that does not fit either; a word
+    // wider than the window stands alone.
+    const int room = m_width - 2 * textMargin;
+    if (m_lettering->width(text) <= room)
+        return {text};
+    std::vector<std::string> lines;
+    size_t begin = 0;
+    while (begin < text.size()) {
+        const size_t colon = text.find(':', begin);
+        const size_t end = colon == std::string::npos ? text.size() : colon + 1;
+        std::istringstream words(text.substr(begin, end - begin));
+        begin = end;
+        bool first = true;
+        std::string word;
+        while (words >> word) {
+            if (!first && m_lettering->width(lines.back() + ' ' + word) <= room)
+                lines.back() += ' ' + word;
+            else
+                lines.push_back(word);
+            first = false;
+        }
+    }
+    return lines;
 }
 
 void ChildWindow::destroyFromElsewhere(const std::string &displayName, unsigned long parent,

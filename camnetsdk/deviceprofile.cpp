@@ -277,9 +277,11 @@ private:
             ok = checkUrl(value, &why);
             p->m_streamUrl = value;
         } else {
-            ok = value == "tcp" || value == "udp";
-            why = "must be tcp or udp";
-            p->m_rtspUdp = value == "udp";
+            ok = value == "tcp" || value == "udp" || value == "auto";
+            why = "must be tcp, udp or auto";
+            p->m_rtspTransport = value == "udp"    ? DeviceProfile::RtspTransport::Udp
+                                 : value == "auto" ? DeviceProfile::RtspTransport::Auto
+                                                   : DeviceProfile::RtspTransport::Tcp;
         }
         if (!ok)
             *fault = key + ": " + why + ": " + value;

@@ -31,7 +31,15 @@ public:
     std::string streamUrl(const std::string &urlHost, uint16_t port, int channel) const;
     // Path and query of a standard-configuration call, its sizes included.
     std::string stdConfigPath(uint32_t command, uint32_t conditionSize, uint32_t outputSize) const;
-    bool rtspUdp() const { return m_rtspUdp; }
+    // How RTP reaches the SDK: interleaved on the RTSP connection, on UDP
+    // ports of its own, or UDP first and TCP when UDP is refused or silent.
+    enum class RtspTransport
+    {
+        Tcp,
+        Udp,
+        Auto
+    };
+    RtspTransport rtspTransport() const { return m_rtspTransport; }
     bool rtspBasicAuth() const { return m_rtspBasicAuth; }
 
     static constexpr const char *defaultLoginCheck = "/camnet/device";
@@ -40,7 +48,7 @@ private:
     std::string m_loginCheck = defaultLoginCheck;
     std::string m_streamUrl = "http://{host}:{port}/camnet/channels/{channel}/stream";
     std::string m_stdConfigPath = "/camnet/stdconfig/{command}";
-    bool m_rtspUdp = false;
+    RtspTransport m_rtspTransport = RtspTransport::Tcp;
     bool m_rtspBasicAuth = false;
 
     friend class ProfileReader;

@@ -7,8 +7,10 @@
 #include "sdkconfig.h"
 
 #include <gst/gst.h>
+#include <gst/rtsp/gstrtspdefs.h>
 #include <gst/video/videooverlay.h>
 
+#include <malloc.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -39,6 +41,9 @@ constexpr auto silentFromStart = std::chrono::seconds(10);
 // How long the RTSP source waits for the camera's answer to a request, and
 // for the first UDP packet, in microseconds.
 constexpr guint64 rtspTimeoutUs = 5000000;
+// With the transport left to the SDK, how long UDP may stay silent after
+// PLAY before the source sets the stream up again over TCP.
+constexpr guint64 rtspUdpSilenceUs = 2000000;
 // The jitter buffer's depth. Packets in order pass at once; this is only how
 // long the first packet and a gap are waited for before the stream goes on
 // without what is missing, so it stays short of one frame interval: a
@@ -48,6 +53,17 @@ constexpr guint rtspLatencyMs = 30;
 GstElement *childByName(GstElement *bin, const char *name)
 {
     return gst_bin_get_by_name(GST_BIN(bin), name);
+}
+
+// A pipeline's buffers come from the malloc arenas of its many streaming and
+// decoding threads. Freed at teardown they stay in those arenas, and the next
+// pipeline's threads, drawing arenas afresh, mostly fill other holes: without
+// giving the free pages back each reconnect left megabytes more resident.
+void releaseFreedMemory()
+{
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
 }
 
 bool isRtspUrl(const std::string &url)
@@ -134,7 +150,8 @@ struct PipelineHooks
 };
 
 PreviewSession::PreviewSession(Target target)
-    : m_target(std::move(target)), m_rtsp(isRtspUrl(m_target.url))
+    : m_target(std::move(target)), m_rtsp(isRtspUrl(m_target.url)), m_status(stalledAfter),
+      m_startDecided(!m_rtsp)
 {
 }
 
@@ -189,10 +206,11 @@ GstElement *PreviewSession::buildPipeline()
         pipeline = gst_parse_launch(description.c_str(), &error);
         if (pipeline && !error && m_rtsp) {
             GstElement *source = childByName(pipeline, "src");
-            const bool guarded = guard.attach(source);
+            const bool guarded = guard.attach(source, this);
             gst_object_unref(source);
-            // Without the guard the source would answer a Basic challenge.
-            if (!guarded && !m_target.rtspBasicAuth) {
+            // Without the guard the source would answer a Basic challenge,
+            // and nothing would tell when the camera accepted PLAY.
+            if (!guarded) {
                 gst_object_unref(pipeline);
                 return nullptr;
             }
@@ -279,7 +297,15 @@ void PreviewSession::setUpRtspSource(GstElement *pipeline)
     g_object_set(source, "location", m_target.url.c_str(), "user-id", m_target.user.c_str(),
                  "user-pw", m_target.password.c_str(), "latency", rtspLatencyMs, "timeout",
                  rtspTimeoutUs, "tcp-timeout", rtspTimeoutUs, nullptr);
-    gst_util_set_object_arg(G_OBJECT(source), "protocols", m_target.rtspUdp ? "udp" : "tcp");
+    using Transport = DeviceProfile::RtspTransport;
+    const Transport transport = m_target.rtspTransport;
+    gst_util_set_object_arg(G_OBJECT(source), "protocols",
+                            transport == Transport::Udp    ? "udp"
+                            : transport == Transport::Auto ? "udp+tcp"
+                                                           : "tcp");
+    // The source itself moves to TCP when UDP is refused or stays silent.
+    if (transport == Transport::Auto)
+        g_object_set(source, "timeout", rtspUdpSilenceUs, nullptr);
     g_signal_connect(source, "select-stream", G_CALLBACK(&PipelineHooks::onSelectStream), this);
     gst_object_unref(source);
 
@@ -352,6 +378,7 @@ void PreviewSession::teardownPipeline()
     }
     for (const PendingFrame &frame : frames)
         gst_buffer_unref(frame.buffer);
+    releaseFreedMemory();
 }
 
 void PreviewSession::wake()
@@ -378,6 +405,7 @@ void PreviewSession::frameReceived(GstBuffer *buffer, uint32_t dataType)
 void PreviewSession::run()
 {
     play();
+    updateStatus(false);
     while (!m_stopRequested) {
         int timeout = idlePollMs;
         if (!m_pipeline && m_restartPending) {
@@ -394,9 +422,11 @@ void PreviewSession::run()
         }
         if (m_stopRequested)
             break;
+        bool exposed = false;
         if (m_window) {
             const ChildWindow::Changes changes = m_window->processEvents();
-            if (changes.resized || changes.exposed)
+            exposed = changes.resized || changes.exposed;
+            if (exposed)
                 redraw(changes.resized);
         }
         handleBusMessages();
@@ -409,6 +439,7 @@ void PreviewSession::run()
                 m_window.reset();
             m_pipeline = buildPipeline();
             ++m_reconnects;
+            m_status.reconnecting(m_reconnects);
             if (m_pipeline) {
                 play();
             } else {
@@ -418,6 +449,7 @@ void PreviewSession::run()
                                        minReconnectIntervalMs, SdkConfig::reconnect().intervalMs));
             }
         }
+        updateStatus(exposed);
     }
     shutDown();
 }
@@ -428,15 +460,31 @@ void PreviewSession::handleBusMessages()
         return;
     GstBus *bus = gst_element_get_bus(m_pipeline);
     bool ended = false;
+    int32_t why = CAMNET_ERR_NONE;
     while (GstMessage *message = gst_bus_pop(bus)) {
         // The camera hanging up shows as end-of-stream, not as an error.
-        if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS ||
-            GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR)
+        if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS) {
             ended = true;
+            why = why ? why : CAMNET_ERR_CONNECTION_FAILED;
+        } else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
+            GError *error = nullptr;
+            gchar *debug = nullptr;
+            gst_message_parse_error(message, &error, &debug);
+            if (!ended || why == CAMNET_ERR_CONNECTION_FAILED)
+                why = startErrorOf(error, debug);
+            ended = true;
+            g_clear_error(&error);
+            g_free(debug);
+        }
         gst_message_unref(message);
     }
     gst_object_unref(bus);
-    if (ended)
+    if (!ended)
+        return;
+    // A stream that never played is not reconnected: RealPlay reports why.
+    if (decideStart(why))
+        teardownPipeline();
+    else
         endStream();
 }
 
@@ -455,9 +503,81 @@ void PreviewSession::checkStalled()
     }
 }
 
+void PreviewSession::rtspAnswered(int method, int status)
+{
+    const bool accepted = status >= 200 && status < 300;
+    if (method == GST_RTSP_PLAY && accepted) {
+        decideStart(CAMNET_ERR_NONE);
+        return;
+    }
+    if (status == 0)
+        return;
+    std::lock_guard<std::mutex> lock(m_startMutex);
+    // A challenge answered by the next request is no refusal.
+    m_refusedStatus = accepted ? 0 : status;
+}
+
+const char *PreviewSession::presetAuthorization() const
+{
+    return m_target.presetAuthorization.empty() ? nullptr : m_target.presetAuthorization.c_str();
+}
+
+bool PreviewSession::decideStart(int32_t error)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_startMutex);
+        if (m_startDecided)
+            return false;
+        m_startDecided = true;
+        m_startError = error;
+    }
+    m_startChanged.notify_all();
+    return true;
+}
+
+int32_t PreviewSession::startErrorOf(const GError *error, const char *debug)
+{
+    int refused;
+    {
+        std::lock_guard<std::mutex> lock(m_startMutex);
+        refused = m_refusedStatus;
+    }
+    // The camera's own answer first: a refused transport, SETUP or PLAY
+    // means the channel cannot be streamed this way.
+    if (refused == 401 || refused == 403)
+        return CAMNET_ERR_AUTHENTICATION_FAILED;
+    if (refused >= 300)
+        return CAMNET_ERR_CHANNEL_UNAVAILABLE;
+    if (error && error->domain == GST_RESOURCE_ERROR) {
+        if (error->code == GST_RESOURCE_ERROR_NOT_AUTHORIZED)
+            return CAMNET_ERR_AUTHENTICATION_FAILED;
+        if (error->code == GST_RESOURCE_ERROR_NOT_FOUND)
+            return CAMNET_ERR_CHANNEL_UNAVAILABLE;
+    }
+    // Otherwise only the source's words tell a silent camera from one whose
+    // answer could not be read.
+    const std::string text = std::string(error ? error->message : "") + " " + (debug ? debug : "");
+    if (text.find("Timeout") != std::string::npos || text.find("timed out") != std::string::npos)
+        return CAMNET_ERR_TIMED_OUT;
+    if (text.find("Could not connect") != std::string::npos)
+        return CAMNET_ERR_CONNECTION_FAILED;
+    return CAMNET_ERR_PROTOCOL;
+}
+
+int32_t PreviewSession::waitUntilPlaying(Clock::time_point deadline)
+{
+    std::unique_lock<std::mutex> lock(m_startMutex);
+    if (!m_startChanged.wait_until(lock, deadline, [this] { return m_startDecided; })) {
+        m_startDecided = true;
+        m_startError = CAMNET_ERR_TIMED_OUT;
+    }
+    return m_startError;
+}
+
 void PreviewSession::endStream()
 {
     teardownPipeline();
+    m_status.ended(m_framesDrawn);
     const SdkConfig::ReconnectPolicy policy = SdkConfig::reconnect();
     m_restartPending = policy.enabled;
     m_restartDue = Clock::now() +
@@ -506,6 +626,29 @@ void PreviewSession::redraw(bool resized)
     GstPad *pad = gst_element_get_static_pad(m_sink, "sink");
     gst_pad_push_event(pad, gst_event_new_reconfigure());
     gst_object_unref(pad);
+}
+
+void PreviewSession::updateStatus(bool exposed)
+{
+    if (!m_window)
+        return;
+    const uint32_t drawn = m_framesDrawn;
+    m_status.framesDrawn(drawn);
+    const std::string text = m_status.text();
+    if (text.empty()) {
+        m_window->clearStatus();
+        return;
+    }
+    if (text == m_window->status() && !exposed)
+        return;
+    m_window->showStatus(text);
+    // The sink draws on a connection of its own: a frame that came meanwhile
+    // may lie under the text, and the sink draws it again.
+    if (m_framesDrawn != drawn) {
+        m_status.framesDrawn(m_framesDrawn);
+        m_window->clearStatus();
+        redraw(false);
+    }
 }
 
 void PreviewSession::shutDown()

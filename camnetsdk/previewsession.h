@@ -2,12 +2,16 @@
 // into and the SDK thread that owns both. The stream is MJPEG over HTTP or
 // H.264, H.265 or JPEG over RTSP. The thread restarts the stream when it ends,
 // fails or (RTSP) stalls, hands each received frame to the caller's callback,
-// and keeps the child window the size of the caller's window.
+// keeps the child window the size of the caller's window and, while it shows
+// no video, says there why not.
 #ifndef PREVIEWSESSION_H
 #define PREVIEWSESSION_H
 
 #include "camnetsdk.h"
+#include "deviceprofile.h"
 #include "picturestore.h"
+#include "previewstatus.h"
+#include "rtspauthguard.h"
 
 #include <atomic>
 #include <chrono>
@@ -22,8 +26,10 @@ class ChildWindow;
 class PictureFit;
 typedef struct _GstElement GstElement;
 typedef struct _GstBuffer GstBuffer;
+typedef struct _GError GError;
 
-class PreviewSession : public std::enable_shared_from_this<PreviewSession>
+class PreviewSession : public std::enable_shared_from_this<PreviewSession>,
+                       private RtspExchangeListener
 {
 public:
     struct Target
@@ -33,10 +39,12 @@ public:
         std::string url;
         std::string user;
         std::string password;
-        // Only for rtsp:// URLs: RTP over UDP instead of interleaved on the
-        // RTSP connection, and whether a Basic challenge may be answered.
-        bool rtspUdp = false;
+        // Only for rtsp:// URLs: how RTP travels, whether a Basic challenge
+        // may be answered, and an Authorization header to send before any
+        // challenge (empty for none).
+        DeviceProfile::RtspTransport rtspTransport = DeviceProfile::RtspTransport::Tcp;
         bool rtspBasicAuth = false;
+        std::string presetAuthorization;
         uintptr_t window; // 0 or not a window: frames are counted, not drawn
         CamNet_DataCallback callback;
         void *context;
@@ -50,6 +58,10 @@ public:
     // Creates the child window and the pipeline and starts the thread;
     // CAMNET_ERR_NONE or the reason it could not.
     int32_t start();
+    // Over RTSP, waits until the camera accepted PLAY; CAMNET_ERR_NONE then,
+    // else why it refused or failed, or CAMNET_ERR_TIMED_OUT at the
+    // deadline. An HTTP stream counts as started once start() returned.
+    int32_t waitUntilPlaying(std::chrono::steady_clock::time_point deadline);
 
     // Stopping in two steps lets a logout stop all its previews in parallel.
     void requestStop();
@@ -81,12 +93,22 @@ private:
     void deliverFrames();
     bool callbackMayBegin();
     void redraw(bool resized);
+    // Says in the window why it shows no video, until a frame is drawn.
+    void updateStatus(bool exposed);
     void shutDown();
     void wake();
 
     // Called on GStreamer's streaming threads.
     friend struct PipelineHooks;
     void frameReceived(GstBuffer *buffer, uint32_t dataType);
+    void rtspAnswered(int method, int status) override;
+    const char *presetAuthorization() const override;
+
+    // Records the start's outcome; false when it was decided before.
+    bool decideStart(int32_t error);
+    // Why a stream that ended before PLAY was accepted could not start,
+    // from the source's error and its debug text.
+    int32_t startErrorOf(const GError *error, const char *debug);
 
     const Target m_target;
     const bool m_rtsp;
@@ -107,6 +129,7 @@ private:
     uint32_t m_watchedFrames = 0;
     std::chrono::steady_clock::time_point m_lastProgress;
     bool m_streaming = false; // a frame arrived since the pipeline started
+    PreviewStatus m_status;
 
     // A stop sets it under m_stopMutex, and a callback begins only after
     // finding it clear under the same lock; the loop may read it without.
@@ -126,6 +149,14 @@ private:
 
     // Kept across a reconnect: its frame number and time tell its age.
     PictureStore m_pictures;
+
+    // Until the start is decided: the last refusal the camera answered a
+    // request with, which tells a failure's reason better than the source.
+    std::mutex m_startMutex;
+    std::condition_variable m_startChanged;
+    bool m_startDecided = false;
+    int32_t m_startError = CAMNET_ERR_NONE;
+    int m_refusedStatus = 0;
 
     std::mutex m_doneMutex;
     std::condition_variable m_doneChanged;

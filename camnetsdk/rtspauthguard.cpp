@@ -11,9 +11,10 @@ typedef struct
 {
     GstElement parent;
     gboolean allowBasic;
-    // The source that loaded the guard, which outlives it; set once, before
-    // the source runs.
+    // The source that loaded the guard, which outlives it, and the preview
+    // behind it, which outlives both; set once, before the source runs.
     GstElement *source;
+    RtspExchangeListener *listener;
 } CamNetRtspAuthGuard;
 
 typedef struct
@@ -53,6 +54,7 @@ static void camnet_rtsp_auth_guard_init(CamNetRtspAuthGuard *guard)
     // A source created anywhere else gets the safe choice.
     guard->allowBasic = allowBasicHere;
     guard->source = nullptr;
+    guard->listener = nullptr;
     ++guardsCreatedHere;
     lastGuardHere = guard;
 }
@@ -64,6 +66,11 @@ static GstRTSPResult camnet_rtsp_auth_guard_after_send(GstRTSPExtension *extensi
                                                        GstRTSPMessage *response)
 {
     auto *guard = reinterpret_cast<CamNetRtspAuthGuard *>(extension);
+    if (guard->listener && request && request->type == GST_RTSP_MESSAGE_REQUEST)
+        guard->listener->rtspAnswered(int(request->type_data.request.method),
+                                      response && response->type == GST_RTSP_MESSAGE_RESPONSE
+                                          ? int(response->type_data.response.code)
+                                          : 0);
     if (guard->allowBasic || !response)
         return GST_RTSP_OK;
     // The source reads the password only to set up authentication after a
@@ -90,16 +97,30 @@ static GstRTSPResult camnet_rtsp_auth_guard_after_send(GstRTSPExtension *extensi
     return GST_RTSP_OK;
 }
 
+// Called on the source's own thread before each request goes out.
+static GstRTSPResult camnet_rtsp_auth_guard_before_send(GstRTSPExtension *extension,
+                                                        GstRTSPMessage *request)
+{
+    auto *guard = reinterpret_cast<CamNetRtspAuthGuard *>(extension);
+    const char *authorization = guard->listener ? guard->listener->presetAuthorization() : nullptr;
+    gchar *present = nullptr;
+    if (authorization && request &&
+        gst_rtsp_message_get_header(request, GST_RTSP_HDR_AUTHORIZATION, &present, 0) !=
+            GST_RTSP_OK)
+        gst_rtsp_message_add_header(request, GST_RTSP_HDR_AUTHORIZATION, authorization);
+    return GST_RTSP_OK;
+}
+
 static void camnet_rtsp_auth_guard_init_interface(GstRTSPExtensionInterface *iface)
 {
+    iface->before_send = camnet_rtsp_auth_guard_before_send;
     iface->after_send = camnet_rtsp_auth_guard_after_send;
 }
 
 } // extern "C"
 
-RtspAuthGuard::RtspAuthGuard(bool allowBasic) : m_loadedBefore(guardsCreatedHere)
+void RtspAuthGuard::registerGuard()
 {
-    lastGuardHere = nullptr;
     // RTSP sources look for extensions once, when their plugin loads, so the
     // guard must be known by then.
     static std::once_flag registered;
@@ -107,6 +128,12 @@ RtspAuthGuard::RtspAuthGuard(bool allowBasic) : m_loadedBefore(guardsCreatedHere
         gst_element_register(nullptr, "camnetrtspauthguard", GST_RANK_MARGINAL,
                              camnet_rtsp_auth_guard_get_type());
     });
+}
+
+RtspAuthGuard::RtspAuthGuard(bool allowBasic) : m_loadedBefore(guardsCreatedHere)
+{
+    lastGuardHere = nullptr;
+    registerGuard();
     allowBasicHere = allowBasic;
 }
 
@@ -116,10 +143,11 @@ RtspAuthGuard::~RtspAuthGuard()
     lastGuardHere = nullptr;
 }
 
-bool RtspAuthGuard::attach(GstElement *source)
+bool RtspAuthGuard::attach(GstElement *source, RtspExchangeListener *listener)
 {
     if (guardsCreatedHere != m_loadedBefore + 1 || !lastGuardHere)
         return false;
     lastGuardHere->source = source;
+    lastGuardHere->listener = listener;
     return true;
 }

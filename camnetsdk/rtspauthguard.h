@@ -8,10 +8,29 @@
 // unauthorised instead. The answers to keep-alives over UDP bypass
 // extensions, so once the stream plays the guard takes the password back
 // from the source: its connection keeps the Digest state it needs.
+// Seeing every answer, the guard also tells its preview what each request
+// got, so that a stream counts as started only once PLAY was accepted, and
+// it can send credentials before a challenge for a camera whose challenge
+// the source cannot read.
 #ifndef RTSPAUTHGUARD_H
 #define RTSPAUTHGUARD_H
 
 typedef struct _GstElement GstElement;
+
+// The preview behind one RTSP source; called on the source's own thread.
+class RtspExchangeListener
+{
+public:
+    // method: a GstRTSPMethod; status: the answer's status code, 0 when no
+    // answer could be read.
+    virtual void rtspAnswered(int method, int status) = 0;
+    // An Authorization header's value to send with every request before any
+    // challenge, or null for none.
+    virtual const char *presetAuthorization() const = 0;
+
+protected:
+    ~RtspExchangeListener() = default;
+};
 
 class RtspAuthGuard
 {
@@ -23,10 +42,15 @@ public:
     RtspAuthGuard(const RtspAuthGuard &) = delete;
     RtspAuthGuard &operator=(const RtspAuthGuard &) = delete;
 
+    // Registers the guard with GStreamer, which must happen before its RTSP
+    // plugin loads; idempotent.
+    static void registerGuard();
+
     // Hands the guard that the source created in this scope loaded the
-    // source itself; false when it loaded none, which happens when
-    // GStreamer's RTSP plugin was loaded before the guard existed.
-    bool attach(GstElement *source);
+    // source itself and the listener, which outlives the source; false when
+    // it loaded none, which happens when GStreamer's RTSP plugin was loaded
+    // before the guard existed.
+    bool attach(GstElement *source, RtspExchangeListener *listener);
 
 private:
     unsigned m_loadedBefore;

@@ -57,6 +57,13 @@ size_t StreamProbe::onHeader(char *data, size_t size, size_t count, void *self)
         probe->m_sdp = false;
         probe->m_body.clear();
         probe->m_bodyBytes = 0;
+    } else if (line.compare(0, 17, "www-authenticate:") == 0) {
+        const size_t scheme = line.find_first_not_of(" \t", 17);
+        if (scheme != std::string::npos) {
+            probe->m_basicChallenge |=
+                line.compare(scheme, 6, "basic ") == 0 || line.compare(scheme, 6, "basic\r") == 0;
+            probe->m_digestChallenge |= line.compare(scheme, 7, "digest ") == 0;
+        }
     } else if (line.compare(0, 13, "content-type:") == 0) {
         probe->m_multipart = line.find("multipart/x-mixed-replace") != std::string::npos;
         probe->m_sdp = line.find("application/sdp") != std::string::npos;
@@ -131,6 +138,10 @@ int32_t StreamProbe::runHttp(HttpClient::Deadline deadline)
 int32_t StreamProbe::runRtsp(HttpClient::Deadline deadline)
 {
     const CURLcode code = request(deadline);
+    // A refusal counts whatever shape it came in: a 404 without CSeq or
+    // with a body cut short still says the path is not served.
+    if (m_status >= 400)
+        return camNetErrorOfStatus(m_status, CAMNET_ERR_CHANNEL_UNAVAILABLE);
     if (code != CURLE_OK && code != CURLE_WRITE_ERROR)
         return camNetErrorOf(code);
     if (const int32_t error = camNetErrorOfStatus(m_status, CAMNET_ERR_CHANNEL_UNAVAILABLE))

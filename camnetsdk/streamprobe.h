@@ -23,6 +23,11 @@ public:
     // describes one with video (RTSP), in time.
     int32_t run(HttpClient::Deadline deadline);
 
+    // After run: whether the camera challenged with Basic and nothing else.
+    // Some such cameras send a challenge that GStreamer's RTSP client cannot
+    // read, so the preview then sends the credentials before any challenge.
+    bool basicChallengeOnly() const { return m_basicChallenge && !m_digestChallenge; }
+
 private:
     // One request with this probe's callbacks; its libcurl result.
     CURLcode request(HttpClient::Deadline deadline);
@@ -40,6 +45,8 @@ private:
     bool m_multipart = false;
     bool m_sdp = false;
     bool m_accepted = false;
+    bool m_basicChallenge = false;
+    bool m_digestChallenge = false;
     size_t m_bodyBytes = 0;
     std::string m_body; // RTSP only: the description
 };

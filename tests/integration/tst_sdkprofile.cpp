@@ -113,7 +113,7 @@ private slots:
             << QByteArray("[General]\nstreamUrl=rtsp://admin:pw@{host}/live\n")
             << QByteArray(":2: ") << QByteArray("credentials");
         QTest::newRow("transport") << QByteArray("[127.0.0.1]\nrtspTransport=http\n")
-                                   << QByteArray(":2: ") << QByteArray("tcp or udp");
+                                   << QByteArray(":2: ") << QByteArray("tcp, udp or auto");
         QTest::newRow("boolean") << QByteArray("[General]\nrtspBasicAuth=maybe\n")
                                  << QByteArray(":2: ") << QByteArray("rtspBasicAuth");
         QTest::newRow("relative path") << QByteArray("[General]\nloginCheck=camnet/device\n")
