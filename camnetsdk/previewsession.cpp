@@ -351,6 +351,8 @@ void PreviewSession::play()
         return;
     m_watchedFrames = m_framesReceived;
     m_lastProgress = Clock::now();
+    // The new pipeline's session is not set up yet.
+    m_keepAliveEvery = std::chrono::milliseconds(0);
     m_streaming = false;
     gst_element_set_state(m_pipeline, GST_STATE_PLAYING);
 }
@@ -431,6 +433,7 @@ void PreviewSession::run()
         }
         handleBusMessages();
         checkStalled();
+        keepSessionAlive();
         deliverFrames();
         if (!m_stopRequested && !m_pipeline && m_restartPending && Clock::now() >= m_restartDue) {
             m_restartPending = false;
@@ -515,6 +518,55 @@ void PreviewSession::rtspAnswered(int method, int status)
     std::lock_guard<std::mutex> lock(m_startMutex);
     // A challenge answered by the next request is no refusal.
     m_refusedStatus = accepted ? 0 : status;
+}
+
+void PreviewSession::rtspSessionSetUp(bool overTcp, unsigned timeoutSeconds)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_startMutex);
+        m_sessionOverTcp = overTcp;
+        m_sessionTimeout = timeoutSeconds;
+        m_sessionChanged = true;
+    }
+    wake();
+}
+
+bool PreviewSession::mayFallBackToTcp() const
+{
+    return m_target.rtspTransport == DeviceProfile::RtspTransport::Auto;
+}
+
+void PreviewSession::keepSessionAlive()
+{
+    if (!m_rtsp || !m_pipeline)
+        return;
+    const Clock::time_point now = Clock::now();
+    {
+        std::lock_guard<std::mutex> lock(m_startMutex);
+        if (m_sessionChanged) {
+            m_sessionChanged = false;
+            // Half the session's life leaves room for a slow answer; over
+            // UDP the source keeps the session alive itself.
+            m_keepAliveEvery = m_sessionOverTcp ? std::chrono::milliseconds(m_sessionTimeout * 500)
+                                                : std::chrono::milliseconds(0);
+            m_keepAliveDue = now + m_keepAliveEvery;
+        }
+    }
+    if (m_keepAliveEvery.count() <= 0 || now < m_keepAliveDue)
+        return;
+    m_keepAliveDue = now + m_keepAliveEvery;
+    // An empty GET_PARAMETER is RTSP's own ping; the source sends it in
+    // turn with its other requests, authenticated like them, and its answer
+    // is of no interest.
+    GstElement *source = childByName(m_pipeline, "src");
+    if (!source)
+        return;
+    gchar *none[] = {nullptr};
+    GstPromise *promise = gst_promise_new();
+    gboolean queued = FALSE;
+    g_signal_emit_by_name(source, "get-parameters", none, nullptr, promise, &queued);
+    gst_promise_unref(promise);
+    gst_object_unref(source);
 }
 
 const char *PreviewSession::presetAuthorization() const

@@ -102,7 +102,12 @@ private:
     friend struct PipelineHooks;
     void frameReceived(GstBuffer *buffer, uint32_t dataType);
     void rtspAnswered(int method, int status) override;
+    void rtspSessionSetUp(bool overTcp, unsigned timeoutSeconds) override;
     const char *presetAuthorization() const override;
+    bool mayFallBackToTcp() const override;
+    // Over TCP the source sends no keep-alive while RTP flows, so the loop
+    // asks for one before the camera's session times out.
+    void keepSessionAlive();
 
     // Records the start's outcome; false when it was decided before.
     bool decideStart(int32_t error);
@@ -157,6 +162,14 @@ private:
     bool m_startDecided = false;
     int32_t m_startError = CAMNET_ERR_NONE;
     int m_refusedStatus = 0;
+    // The session as the last accepted SETUP set it up; a new one is due
+    // for keep-alives from when it is set.
+    bool m_sessionOverTcp = false;
+    unsigned m_sessionTimeout = 0;
+    bool m_sessionChanged = false;
+    // Touched by the SDK thread only.
+    std::chrono::steady_clock::time_point m_keepAliveDue;
+    std::chrono::milliseconds m_keepAliveEvery{0};
 
     std::mutex m_doneMutex;
     std::condition_variable m_doneChanged;

@@ -3,6 +3,8 @@
 #include <gst/gst.h>
 #include <gst/rtsp/gstrtspextension.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 extern "C" {
@@ -15,6 +17,8 @@ typedef struct
     // behind it, which outlives both; set once, before the source runs.
     GstElement *source;
     RtspExchangeListener *listener;
+    // Touched on the source's thread only.
+    gboolean overTcp;
 } CamNetRtspAuthGuard;
 
 typedef struct
@@ -55,8 +59,30 @@ static void camnet_rtsp_auth_guard_init(CamNetRtspAuthGuard *guard)
     guard->allowBasic = allowBasicHere;
     guard->source = nullptr;
     guard->listener = nullptr;
+    guard->overTcp = FALSE;
     ++guardsCreatedHere;
     lastGuardHere = guard;
+}
+
+// Tells the listener how an accepted SETUP set the session up.
+static void camnet_rtsp_auth_guard_note_setup(CamNetRtspAuthGuard *guard, GstRTSPMessage *response)
+{
+    gchar *transport = nullptr;
+    guard->overTcp = gst_rtsp_message_get_header(response, GST_RTSP_HDR_TRANSPORT, &transport, 0) ==
+                         GST_RTSP_OK &&
+                     transport && std::strstr(transport, "/TCP");
+    // Without a timeout of its own a session lasts 60 s.
+    unsigned timeout = 60;
+    gchar *session = nullptr;
+    if (gst_rtsp_message_get_header(response, GST_RTSP_HDR_SESSION, &session, 0) == GST_RTSP_OK &&
+        session) {
+        if (const char *given = std::strstr(session, ";timeout=")) {
+            const unsigned long seconds = std::strtoul(given + 9, nullptr, 10);
+            if (seconds > 0 && seconds < 24 * 3600)
+                timeout = unsigned(seconds);
+        }
+    }
+    guard->listener->rtspSessionSetUp(guard->overTcp, timeout);
 }
 
 // Called on the source's own thread with every answer to a request, before
@@ -66,18 +92,24 @@ static GstRTSPResult camnet_rtsp_auth_guard_after_send(GstRTSPExtension *extensi
                                                        GstRTSPMessage *response)
 {
     auto *guard = reinterpret_cast<CamNetRtspAuthGuard *>(extension);
-    if (guard->listener && request && request->type == GST_RTSP_MESSAGE_REQUEST)
-        guard->listener->rtspAnswered(int(request->type_data.request.method),
-                                      response && response->type == GST_RTSP_MESSAGE_RESPONSE
-                                          ? int(response->type_data.response.code)
-                                          : 0);
+    if (!request || request->type != GST_RTSP_MESSAGE_REQUEST)
+        return GST_RTSP_OK;
+    const GstRTSPMethod method = request->type_data.request.method;
+    const int status = response && response->type == GST_RTSP_MESSAGE_RESPONSE
+                           ? int(response->type_data.response.code)
+                           : 0;
+    if (guard->listener) {
+        if (method == GST_RTSP_SETUP && status == GST_RTSP_STS_OK)
+            camnet_rtsp_auth_guard_note_setup(guard, response);
+        guard->listener->rtspAnswered(int(method), status);
+    }
     if (guard->allowBasic || !response)
         return GST_RTSP_OK;
     // The source reads the password only to set up authentication after a
-    // challenge, on this same thread.
-    if (guard->source && request && request->type == GST_RTSP_MESSAGE_REQUEST &&
-        request->type_data.request.method == GST_RTSP_PLAY &&
-        response->type_data.response.code == GST_RTSP_STS_OK)
+    // challenge, on this same thread. A UDP session that may still move to
+    // TCP keeps it: the source's own move starts over with DESCRIBE.
+    const bool mayMove = !guard->overTcp && guard->listener && guard->listener->mayFallBackToTcp();
+    if (guard->source && method == GST_RTSP_PLAY && status == GST_RTSP_STS_OK && !mayMove)
         g_object_set(guard->source, "user-id", nullptr, "user-pw", nullptr, nullptr);
     GstRTSPAuthCredential **challenges =
         gst_rtsp_message_parse_auth_credentials(response, GST_RTSP_HDR_WWW_AUTHENTICATE);

@@ -7,7 +7,9 @@
 // challenge that leaves Basic as the only choice, and the request fails as
 // unauthorised instead. The answers to keep-alives over UDP bypass
 // extensions, so once the stream plays the guard takes the password back
-// from the source: its connection keeps the Digest state it needs.
+// from the source: its connection keeps the Digest state it needs. A UDP
+// session that the source may still move to TCP keeps the password, since
+// that move starts over with DESCRIBE.
 // Seeing every answer, the guard also tells its preview what each request
 // got, so that a stream counts as started only once PLAY was accepted, and
 // it can send credentials before a challenge for a camera whose challenge
@@ -24,9 +26,16 @@ public:
     // method: a GstRTSPMethod; status: the answer's status code, 0 when no
     // answer could be read.
     virtual void rtspAnswered(int method, int status) = 0;
+    // A SETUP accepted: whether RTP comes interleaved on the RTSP
+    // connection, and after how many seconds without a request the camera
+    // ends the session.
+    virtual void rtspSessionSetUp(bool overTcp, unsigned timeoutSeconds) = 0;
     // An Authorization header's value to send with every request before any
     // challenge, or null for none.
     virtual const char *presetAuthorization() const = 0;
+    // Whether the source may set a UDP session up again over TCP by itself,
+    // which needs the password once more.
+    virtual bool mayFallBackToTcp() const = 0;
 
 protected:
     ~RtspExchangeListener() = default;
