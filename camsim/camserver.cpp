@@ -81,7 +81,8 @@ QByteArray streamPart(CamServer::MjpegShape shape, const QByteArray &jpeg, bool 
 
 CamServer::CamServer(CamState &state, const Options &options)
     : m_state(state), m_options(options),
-      m_auth(realm, options.user.toUtf8(), options.password.toUtf8(), options.nonceTimeout)
+      m_auth(realm, options.user.toUtf8(), options.password.toUtf8(), options.nonceTimeout),
+      m_onvif(state, m_auth, options.user.toUtf8(), options.password.toUtf8(), options.onvif)
 {
 }
 
@@ -125,6 +126,7 @@ bool CamServer::start(QString *error)
             QStringLiteral("cannot listen on %1 port %2").arg(m_options.listen).arg(m_options.port);
         return false;
     }
+    m_onvif.setHttpPort(boundPort());
     return true;
 }
 
@@ -221,6 +223,8 @@ MHD_Result CamServer::handle(MHD_Connection *connection, const QByteArray &url,
         // The simulator's own resources stay reachable whatever faults are on,
         // so that a test can always switch them off again.
         reply = CamRequest::control(m_state, request);
+    } else if (url.startsWith("/onvif/")) {
+        return onvif(connection, url, method, body);
     } else {
         MHD_Result queued;
         if (!authenticate(connection, method, url, &queued)) {
@@ -230,12 +234,7 @@ MHD_Result CamServer::handle(MHD_Connection *connection, const QByteArray &url,
             return queued;
         }
         const CamState::Faults faults = m_state.faults();
-        // Waited out in short steps, so that stopping the server is not held
-        // up by a late reply nobody waits for any more.
-        const auto due =
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(faults.delayMs);
-        while (!m_stopping && std::chrono::steady_clock::now() < due)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        delay(faults.delayMs);
         drop = faults.dropConnection;
         reply = CamRequest::camera(m_state, request);
         if (reply.streamChannel) {
@@ -271,6 +270,51 @@ bool CamServer::authenticate(MHD_Connection *connection, const QByteArray &metho
     *queued = MHD_queue_response(connection, MHD_HTTP_UNAUTHORIZED, response);
     MHD_destroy_response(response);
     return false;
+}
+
+void CamServer::delay(int ms) const
+{
+    // Waited out in short steps, so that stopping the server is not held
+    // up by a late reply nobody waits for any more.
+    const auto due = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!m_stopping && std::chrono::steady_clock::now() < due)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
+MHD_Result CamServer::onvif(MHD_Connection *connection, const QByteArray &url,
+                            const QByteArray &method, const QByteArray &body)
+{
+    OnvifService::Request request{
+        method,
+        url,
+        body,
+        MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST),
+        MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_AUTHORIZATION),
+        QByteArray()};
+    // Without a Host header the URIs name the address the client reached.
+    const MHD_ConnectionInfo *info =
+        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    sockaddr_storage local{};
+    socklen_t length = sizeof(local);
+    char text[INET6_ADDRSTRLEN] = "";
+    if (info && getsockname(info->connect_fd, reinterpret_cast<sockaddr *>(&local), &length) == 0) {
+        if (local.ss_family == AF_INET6) {
+            inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6 *>(&local)->sin6_addr, text,
+                      sizeof(text));
+            request.localHost = "[" + QByteArray(text) + "]";
+        } else {
+            inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in *>(&local)->sin_addr, text,
+                      sizeof(text));
+            request.localHost = text;
+        }
+    }
+    const OnvifService::Reply reply = m_onvif.answer(request);
+    const CamState::Faults faults = m_state.faults();
+    delay(faults.delayMs);
+    std::printf("ONVIF %s %s auth=%s -> %u\n", reply.service.constData(),
+                reply.operation.constData(), reply.auth.constData(), reply.http.status);
+    std::fflush(stdout);
+    return send(connection, reply.http, faults.dropConnection, reply.challenge);
 }
 
 MHD_Result CamServer::stream(MHD_Connection *connection, int channel)
@@ -324,7 +368,7 @@ ssize_t CamServer::readStream(void *cls, uint64_t, char *buf, size_t max)
 }
 
 MHD_Result CamServer::send(MHD_Connection *connection, const CamRequest::Reply &reply,
-                           bool dropHalfway)
+                           bool dropHalfway, const QByteArray &challenge)
 {
     MHD_Response *response;
     if (dropHalfway && reply.body.size() > 1) {
@@ -339,6 +383,8 @@ MHD_Result CamServer::send(MHD_Connection *connection, const CamRequest::Reply &
     if (!response)
         return MHD_NO;
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, reply.contentType.constData());
+    if (!challenge.isEmpty())
+        MHD_add_response_header(response, MHD_HTTP_HEADER_WWW_AUTHENTICATE, challenge.constData());
     const MHD_Result result = MHD_queue_response(connection, reply.status, response);
     MHD_destroy_response(response);
     return result;

@@ -3,6 +3,7 @@
 #include "camrequest.h"
 #include "camstate.h"
 #include "digestauth.h"
+#include "onvifservice.h"
 
 #include <QByteArray>
 #include <QSize>
@@ -43,6 +44,7 @@ public:
         MjpegShape mjpegShape = MjpegShape::Standard;
         QSize visibleSize{640, 480}; // channel 1
         QSize thermalSize{640, 480}; // channel 2
+        OnvifService::Options onvif;
     };
 
     static constexpr size_t maxBodyBytes = 64 * 1024;
@@ -55,6 +57,7 @@ public:
     bool start(QString *error);
     void stop();
     uint16_t boundPort() const;
+    const OnvifService &onvif() const { return m_onvif; }
 
 private:
     static MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *url,
@@ -70,9 +73,13 @@ private:
                       const QByteArray &body, bool tooLarge);
     bool authenticate(MHD_Connection *connection, const QByteArray &method, const QByteArray &url,
                       MHD_Result *queued);
+    MHD_Result onvif(MHD_Connection *connection, const QByteArray &url, const QByteArray &method,
+                     const QByteArray &body);
+    void delay(int ms) const;
     MHD_Result stream(MHD_Connection *connection, int channel);
     static ssize_t readStream(void *cls, uint64_t pos, char *buf, size_t max);
-    MHD_Result send(MHD_Connection *connection, const CamRequest::Reply &reply, bool dropHalfway);
+    MHD_Result send(MHD_Connection *connection, const CamRequest::Reply &reply, bool dropHalfway,
+                    const QByteArray &challenge = QByteArray());
 
     CamState &m_state;
     Options m_options;
@@ -80,4 +87,5 @@ private:
     std::atomic<bool> m_stopping{false};
     std::atomic<unsigned> m_connections{0};
     DigestAuth m_auth;
+    OnvifService m_onvif;
 };

@@ -1,6 +1,7 @@
 #include "camserver.h"
 #include "camstate.h"
 #include "rtspserver.h"
+#include "wsdiscovery.h"
 
 #include <QByteArray>
 #include <QGuiApplication>
@@ -29,6 +30,7 @@ struct Settings
     uint16_t rtspPort = 8554;
     RtspServer::Codec rtspCodec = RtspServer::Codec::H264;
     CamState::Mapping mapping;
+    bool wsDiscovery = false;
 };
 
 void usage()
@@ -48,15 +50,24 @@ void usage()
                  "              [--visible-size WxH] [--thermal-size WxH]\n"
                  "              [--rtsp-port N] [--rtsp-codec h264|h265|jpeg]\n"
                  "              [--shift-gain PX] [--scale-gain F] [--scale-centre centre|corner]\n"
-                 "              [faults...]\n"
+                 "              [--onvif-auth digest|token|both] [--onvif-clock-offset SECONDS]\n"
+                 "              [--onvif-no-thermal] [--onvif-no-media2] [--onvif-bad-address]\n"
+                 "              [--ws-discovery] [faults...]\n"
                  "picture sizes: even numbers, 160x120 to 3840x2160; 640x480 unless given\n"
                  "RTSP (rtsp://ADDR:N/channels/1 and 2) runs when either RTSP option is given;\n"
                  "port 8554 and h264 unless given, port 0 picks a free one\n"
                  "how a bias step shifts the overlay (pixels, signed; 1 unless given), how a\n"
                  "scale step changes its magnification (signed; 0.015625 unless given) and\n"
                  "about which point it scales (the frame's centre unless given)\n"
+                 "ONVIF on the HTTP port (/onvif/device_service): HTTP Digest, WS-Security\n"
+                 "UsernameToken (PasswordDigest, Created within %d s of the camera's clock,\n"
+                 "which --onvif-clock-offset puts ahead or behind) or either (the default);\n"
+                 "stream URIs need RTSP; --onvif-bad-address makes every address 0.0.0.0\n"
+                 "--ws-discovery answers Probes on UDP 3702 (group 239.255.255.250) on the\n"
+                 "interface of the --listen address (every multicast one for 0.0.0.0),\n"
+                 "unicast to the prober only; it never announces itself\n"
                  "faults, also switched by PUT /camsim/faults with \"name=value\":\n%s",
-                 faults.constData());
+                 UsernameTokenAuth::windowSeconds, faults.constData());
 }
 
 bool parseNumber(const char *text, long min, long max, long *out)
@@ -91,6 +102,29 @@ bool parseSize(const char *text, QSize *out)
     return true;
 }
 
+// The options that take no value, apart from the fault switches.
+bool setSwitch(const QByteArray &arg, Settings *s)
+{
+    OnvifService::Options &onvif = s->options.onvif;
+    if (arg == "--onvif-no-thermal")
+        onvif.thermal = false;
+    else if (arg == "--onvif-no-media2")
+        onvif.media2 = false;
+    else if (arg == "--onvif-bad-address")
+        onvif.badAddress = true;
+    else if (arg == "--ws-discovery")
+        s->wsDiscovery = true;
+    else
+        return false;
+    return true;
+}
+
+bool isSwitch(const QByteArray &arg)
+{
+    Settings scratch;
+    return setSwitch(arg, &scratch);
+}
+
 const CamState::FaultSpec *faultNamed(const QByteArray &option)
 {
     for (const CamState::FaultSpec &spec : CamState::faultSpecs()) {
@@ -115,6 +149,8 @@ bool parseOption(const QByteArray &arg, const char *value, Settings *s)
         s->faults += QByteArray(fault->name) + "=" + QByteArray::number(qlonglong(n)) + " ";
         return true;
     }
+    if (setSwitch(arg, s))
+        return true;
     if (!value)
         return false;
     if (arg == "--listen")
@@ -154,6 +190,10 @@ bool parseOption(const QByteArray &arg, const char *value, Settings *s)
         s->mapping.cornerPivot = false;
     else if (arg == "--scale-centre" && std::strcmp(value, "corner") == 0)
         s->mapping.cornerPivot = true;
+    else if (arg == "--onvif-auth")
+        return OnvifService::parseAuthMode(value, &o.onvif.auth);
+    else if (arg == "--onvif-clock-offset" && parseNumber(value, -315360000, 315360000, &n))
+        o.onvif.clockOffset = int(n);
     else if (arg == "--visible-size")
         return parseSize(value, &o.visibleSize);
     else if (arg == "--thermal-size")
@@ -173,7 +213,7 @@ int parseArguments(int argc, char **argv, Settings *settings)
             return 0;
         }
         const CamState::FaultSpec *fault = faultNamed(arg);
-        const bool takesValue = !fault || fault->valueName;
+        const bool takesValue = !isSwitch(arg) && (!fault || fault->valueName);
         const char *value = takesValue && i + 1 < argc ? argv[i + 1] : nullptr;
         if (!parseOption(arg, value, settings)) {
             std::fprintf(stderr, "camsim: bad option or value: %s\n", argv[i]);
@@ -224,6 +264,18 @@ RtspServer::Options rtspOptions(const Settings &settings)
     return r;
 }
 
+// The HTTP server's options with what ONVIF tells of the streams.
+CamServer::Options withStreams(const Settings &settings, uint16_t rtspPort)
+{
+    CamServer::Options o = settings.options;
+    o.onvif.rtspPort = rtspPort;
+    o.onvif.encoding = QByteArray(RtspServer::codecName(settings.rtspCodec)).toUpper();
+    o.onvif.fps = o.fps;
+    o.onvif.visibleSize = o.visibleSize;
+    o.onvif.thermalSize = o.thermalSize;
+    return o;
+}
+
 // Serves until SIGINT or SIGTERM; the exit code.
 int serve(CamState &state, const Settings &settings)
 {
@@ -236,11 +288,17 @@ int serve(CamState &state, const Settings &settings)
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    const CamServer::Options &options = settings.options;
-    CamServer server(state, options);
+    // RTSP first: the stream URIs ONVIF hands out name its port.
     RtspServer rtsp(state, rtspOptions(settings));
     QString error;
-    if (!server.start(&error) || (settings.rtsp && !rtsp.start(&error))) {
+    if (settings.rtsp && !rtsp.start(&error)) {
+        std::fprintf(stderr, "camsim: %s\n", qPrintable(error));
+        return 1;
+    }
+    const CamServer::Options options = withStreams(settings, settings.rtsp ? rtsp.boundPort() : 0);
+    CamServer server(state, options);
+    WsDiscovery discovery(state, server.onvif(), options.listen);
+    if (!server.start(&error) || (settings.wsDiscovery && !discovery.start(&error))) {
         std::fprintf(stderr, "camsim: %s\n", qPrintable(error));
         return 1;
     }
@@ -249,12 +307,16 @@ int serve(CamState &state, const Settings &settings)
     if (settings.rtsp)
         std::printf("camsim rtsp on %s port %u codec %s\n", qPrintable(options.listen),
                     unsigned(rtsp.boundPort()), RtspServer::codecName(settings.rtspCodec));
+    if (settings.wsDiscovery)
+        std::printf("camsim ws-discovery on %s port %u\n", qPrintable(options.listen),
+                    unsigned(WsDiscovery::port));
     std::fflush(stdout);
 
     int signal = 0;
     sigwait(&stopSignals, &signal);
     std::printf("camsim: stopping on signal %d\n", signal);
     std::fflush(stdout);
+    discovery.stop();
     rtsp.stop();
     server.stop();
     return 0;
