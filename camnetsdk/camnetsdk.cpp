@@ -232,7 +232,9 @@ int32_t CamNet_RealPlay(int32_t loginId, const PreviewRequest *request,
         return fail(CAMNET_ERR_NOT_SUPPORTED, -1);
 
     const DeviceProfile &profile = session->profile();
-    const std::string url = session->streamUrl(request->channel);
+    std::string url;
+    if (const int32_t error = session->resolveStreamUrl(request->channel, deadline, &url))
+        return fail(error, -1);
     StreamProbe probe(url, session->user(), session->password(), profile.rtspBasicAuth());
     if (const int32_t error = probe.run(deadline))
         return fail(error, -1);

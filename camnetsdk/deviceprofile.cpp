@@ -258,8 +258,10 @@ private:
             p->m_rtspBasicAuth = on;
             return true;
         }
+        if (key == "onvifPort")
+            return applyPort(group, key, p, fault);
         const bool known = key == "loginCheck" || key == "streamUrl" || key == "rtspTransport" ||
-                           key == "stdConfigPath";
+                           key == "stdConfigPath" || key == "onvifThermalSource";
         if (!known) {
             *fault = "unknown key " + key + " in group [" + group + "]";
             return false;
@@ -274,8 +276,13 @@ private:
             ok = checkPath(value, {"command"}, &why);
             p->m_stdConfigPath = value;
         } else if (key == "streamUrl") {
-            ok = checkUrl(value, &why);
+            ok = value == DeviceProfile::onvifStreamUrl || checkUrl(value, &why);
             p->m_streamUrl = value;
+        } else if (key == "onvifThermalSource") {
+            // An ONVIF token: at most 64 characters, sent back to the camera.
+            ok = !value.empty() && value.size() <= 64 && printableAscii(value);
+            why = "must be a video source token of 1 to 64 printable characters";
+            p->m_onvifThermalSource = value;
         } else {
             ok = value == "tcp" || value == "udp" || value == "auto";
             why = "must be tcp, udp or auto";
@@ -286,6 +293,23 @@ private:
         if (!ok)
             *fault = key + ": " + why + ": " + value;
         return ok;
+    }
+
+    bool applyPort(const std::string &group, const std::string &key, DeviceProfile *p,
+                   std::string *fault)
+    {
+        std::string value;
+        if (!stringValue(group, key, &value, fault))
+            return false;
+        char *end = nullptr;
+        const long port = std::strtol(value.c_str(), &end, 10);
+        if (value.empty() || *end || value[0] == '-' || value[0] == '+' || port < 1 ||
+            port > 65535) {
+            *fault = key + ": must be a port number from 1 to 65535: " + value;
+            return false;
+        }
+        p->m_onvifPort = uint16_t(port);
+        return true;
     }
 
     GKeyFile *m_file;

@@ -41,8 +41,15 @@ public:
     };
     RtspTransport rtspTransport() const { return m_rtspTransport; }
     bool rtspBasicAuth() const { return m_rtspBasicAuth; }
+    // streamUrl=onvif: the camera names its streams itself over ONVIF, at
+    // onvifPort (0: the login's port); onvifThermalSource names the thermal
+    // video source's token for a camera without a Thermal service.
+    bool onvif() const { return m_streamUrl == onvifStreamUrl; }
+    uint16_t onvifPort() const { return m_onvifPort; }
+    const std::string &onvifThermalSource() const { return m_onvifThermalSource; }
 
     static constexpr const char *defaultLoginCheck = "/camnet/device";
+    static constexpr const char *onvifStreamUrl = "onvif";
 
 private:
     std::string m_loginCheck = defaultLoginCheck;
@@ -50,6 +57,8 @@ private:
     std::string m_stdConfigPath = "/camnet/stdconfig/{command}";
     RtspTransport m_rtspTransport = RtspTransport::Tcp;
     bool m_rtspBasicAuth = false;
+    uint16_t m_onvifPort = 0;
+    std::string m_onvifThermalSource;
 
     friend class ProfileReader;
 };

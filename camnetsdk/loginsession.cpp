@@ -1,6 +1,7 @@
 #include "loginsession.h"
 
 #include "curlerror.h"
+#include "onvif/onvifresolver.h"
 
 #include <curl/curl.h>
 
@@ -43,6 +44,10 @@ LoginSession::LoginSession(const std::string &urlHost, uint16_t port, const std:
         HttpClient::configure(m_curl, m_user, m_password);
         curl_easy_setopt(m_curl, CURLOPT_WRITEFUNCTION, collect);
     }
+    if (m_profile.onvif())
+        m_onvif.reset(new OnvifResolver(OnvifResolver::Camera{
+            urlHost, m_profile.onvifPort() ? m_profile.onvifPort() : port, user, password,
+            m_profile.rtspTransport(), m_profile.onvifThermalSource()}));
 }
 
 LoginSession::~LoginSession()
@@ -54,6 +59,16 @@ LoginSession::~LoginSession()
 std::string LoginSession::streamUrl(int channel) const
 {
     return m_profile.streamUrl(m_urlHost, m_port, channel);
+}
+
+int32_t LoginSession::resolveStreamUrl(int channel, HttpClient::Deadline deadline,
+                                       std::string *url)
+{
+    if (!m_onvif) {
+        *url = streamUrl(channel);
+        return CAMNET_ERR_NONE;
+    }
+    return m_onvif->streamUri(channel, deadline, url);
 }
 
 HttpResult LoginSession::perform(const std::string &method, const std::string &path,

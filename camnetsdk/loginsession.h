@@ -7,8 +7,11 @@
 #include "httpclient.h"
 #include "httpresult.h"
 
+#include <memory>
 #include <mutex>
 #include <string>
+
+class OnvifResolver;
 
 class LoginSession
 {
@@ -28,6 +31,10 @@ public:
     const DeviceProfile &profile() const { return m_profile; }
     // The channel's live stream as the profile places it.
     std::string streamUrl(int channel) const;
+    // The URL a preview of the channel plays: the profile's, or the one the
+    // camera names over ONVIF (asked once per login) when the profile says
+    // streamUrl=onvif. CAMNET_ERR_NONE, or why there is none.
+    int32_t resolveStreamUrl(int channel, HttpClient::Deadline deadline, std::string *url);
 
     // Sends one request and waits for its reply, keeping at most bodyCap
     // bytes of the body, and gives up at the deadline, including the time
@@ -45,6 +52,7 @@ private:
     std::string m_user;
     std::string m_password;
     DeviceProfile m_profile;
+    std::unique_ptr<OnvifResolver> m_onvif;
 };
 
 #endif // LOGINSESSION_H
