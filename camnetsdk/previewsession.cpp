@@ -55,10 +55,12 @@ GstElement *childByName(GstElement *bin, const char *name)
     return gst_bin_get_by_name(GST_BIN(bin), name);
 }
 
-// A pipeline's buffers come from the malloc arenas of its many streaming and
-// decoding threads. Freed at teardown they stay in those arenas, and the next
-// pipeline's threads, drawing arenas afresh, mostly fill other holes: without
-// giving the free pages back each reconnect left megabytes more resident.
+// A pipeline's buffers, and what building and starting it allocated, come
+// from the malloc arenas of its many streaming and decoding threads. Freed,
+// they stay in those arenas, and the next pipeline's threads, drawing arenas
+// afresh, mostly fill other holes: without giving the free pages back after a
+// teardown and once the new stream runs, each camera restart left up to two
+// megabytes more resident.
 void releaseFreedMemory()
 {
 #ifdef __GLIBC__
@@ -493,15 +495,18 @@ void PreviewSession::handleBusMessages()
 
 void PreviewSession::checkStalled()
 {
-    if (!m_rtsp || !m_pipeline)
+    if (!m_pipeline)
         return;
     const uint32_t received = m_framesReceived;
     const Clock::time_point now = Clock::now();
     if (received != m_watchedFrames) {
         m_watchedFrames = received;
         m_lastProgress = now;
+        // What setting the stream up took and gave back is free by now.
+        if (!m_streaming)
+            releaseFreedMemory();
         m_streaming = true;
-    } else if (now - m_lastProgress >= (m_streaming ? stalledAfter : silentFromStart)) {
+    } else if (m_rtsp && now - m_lastProgress >= (m_streaming ? stalledAfter : silentFromStart)) {
         endStream();
     }
 }

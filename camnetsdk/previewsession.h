@@ -130,7 +130,8 @@ private:
     std::unique_ptr<PictureFit> m_fit;
     bool m_restartPending = false;
     std::chrono::steady_clock::time_point m_restartDue;
-    // When the received count last moved, for noticing a stalled RTSP stream.
+    // When the received count last moved, for noticing a stalled RTSP stream
+    // and the first frame after a start.
     uint32_t m_watchedFrames = 0;
     std::chrono::steady_clock::time_point m_lastProgress;
     bool m_streaming = false; // a frame arrived since the pipeline started
