@@ -9,6 +9,7 @@
 #include "camnetsdk.h"
 #include "centerwidget.h"
 #include "configparams.h"
+#include "findcamerasdialog.h"
 #include "isapiinteract.h"
 #include "livealigncamera.h"
 #include "settingwidget.h"
@@ -52,6 +53,7 @@ OverlayTuner::OverlayTuner(QWidget *parent) : QMainWindow(parent)
             &OverlayTuner::onRevertCalibration);
 
     connect(ui.actionConnect, &QAction::triggered, this, &OverlayTuner::onCameralConnect);
+    connect(ui.actionFindCameras, &QAction::triggered, this, &OverlayTuner::onFindCameras);
     connect(ui.actionDisconnect, &QAction::triggered, this, &OverlayTuner::onCameralDisonnect);
     connect(ui.actionAbout, &QAction::triggered, this, &OverlayTuner::onAboutDlg);
     connect(statusWidget, &StatusBarInsertWidget::signalONFusion, this,
@@ -145,6 +147,18 @@ void OverlayTuner::onAboutDlg()
     dialog.exec();
 }
 
+void OverlayTuner::onFindCameras()
+{
+    FindCamerasDialog finder(this);
+    if (finder.exec() != QDialog::Accepted)
+        return;
+    // The ordinary connect follows, with the camera's address typed in for
+    // the user; config.ini changes only once its login succeeds.
+    const DiscoveredCamera camera = finder.chosenCamera();
+    connectWidget->presetAddress(camera.address, camera.port);
+    onCameralConnect();
+}
+
 void OverlayTuner::onCameralConnect()
 {
     if (connectWidget->exec() != QDialog::Accepted)
@@ -165,6 +179,7 @@ void OverlayTuner::onCameralConnect()
     }
 
     ui.actionConnect->setEnabled(false);
+    ui.actionFindCameras->setEnabled(false);
 
     const QList<WId> windows = centerWidget->previewWindowIds();
     int channel = 1;
@@ -206,6 +221,7 @@ void OverlayTuner::onCameralDisonnect()
     const BusyCursor busy;
     cameraLink->logout();
     ui.actionConnect->setEnabled(true);
+    ui.actionFindCameras->setEnabled(true);
     statusWidget->setFusionEnabled(false);
     statusWidget->setFusionOn(false);
     settingWidget->hide();

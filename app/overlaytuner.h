@@ -38,6 +38,7 @@ signals:
 
 private slots:
     void onCameralConnect();
+    void onFindCameras();
     void onCameralDisonnect();
     void onAboutDlg();
     void onAutoAlign();

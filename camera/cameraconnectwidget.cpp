@@ -19,6 +19,27 @@ void CameraConnectWidget::getLoginParams(QString &ip, int &port, QString &userNa
     passwd = this->passwd;
 }
 
+void CameraConnectWidget::presetAddress(const QString &ip, int port)
+{
+    if (!presetPending) {
+        ipBeforePreset = ui.ipAddrLineEdt->text();
+        portBeforePreset = ui.portLineEdt->text();
+    }
+    presetPending = true;
+    ui.ipAddrLineEdt->setText(ip);
+    ui.portLineEdt->setText(QString::number(port, 10));
+}
+
+void CameraConnectWidget::done(int result)
+{
+    if (presetPending && result != QDialog::Accepted) {
+        ui.ipAddrLineEdt->setText(ipBeforePreset);
+        ui.portLineEdt->setText(portBeforePreset);
+    }
+    presetPending = false;
+    QDialog::done(result);
+}
+
 void CameraConnectWidget::loadConfigParams()
 {
     ConfigParams params;

@@ -16,6 +16,13 @@ public:
 
     // The values of the last run that ended with Connect.
     void getLoginParams(QString &ip, int &port, QString &userName, QString &passwd) const;
+    // Shows this address and port for the next run only, e.g. a camera that
+    // was found: a run that ends without Connect puts back what the fields
+    // held before.
+    void presetAddress(const QString &ip, int port);
+
+public slots:
+    void done(int result) override;
 
 private slots:
     void onConnectBtnClicked();
@@ -29,6 +36,9 @@ private:
     int port = 0;
     QString userName;
     QString passwd;
+    bool presetPending = false;
+    QString ipBeforePreset;
+    QString portBeforePreset;
 };
 
 #endif // CAMERACONNECTWIDGET_H

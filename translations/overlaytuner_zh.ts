@@ -357,6 +357,53 @@
     </message>
 </context>
 <context>
+    <name>FindCamerasDialog</name>
+    <message>
+        <source>Find Cameras</source>
+        <translation>查找相机</translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation>名称</translation>
+    </message>
+    <message>
+        <source>Address</source>
+        <translation>地址</translation>
+    </message>
+    <message>
+        <source>Port</source>
+        <translation>端口</translation>
+    </message>
+    <message>
+        <source>Search Again</source>
+        <translation>重新查找</translation>
+    </message>
+    <message>
+        <source>Connect…</source>
+        <translation>连接…</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>Looking for cameras on the networks of this computer…</source>
+        <translation>正在本机所在的网络中查找相机…</translation>
+    </message>
+    <message>
+        <source>Cameras found: %1. Choose one and press Connect… to log in to it.</source>
+        <translation>找到相机：%1 台。请选择一台，然后按“连接…”登录。</translation>
+    </message>
+    <message>
+        <source>No camera could be looked for: no network interface of this computer is up and able to multicast. Connect it to the cameras&apos; network and search again.</source>
+        <translation>无法查找相机：本机没有已启用且支持组播的网络接口。请将本机接入相机所在的网络后重新查找。</translation>
+    </message>
+    <message>
+        <source>No camera answered. Check that the camera is on the same network as this computer and that the network lets multicast through (WS-Discovery, UDP port 3702); a camera elsewhere can still be reached with Camera &gt; Connect.</source>
+        <translation>没有相机应答。请检查相机与本机是否在同一网络中，以及网络是否允许组播通过（WS-Discovery，UDP 端口 3702）；其他网络中的相机仍可通过“相机 &gt; 连接”来连接。</translation>
+    </message>
+</context>
+<context>
     <name>LiveAlignCamera</name>
     <message>
         <source>The camera refused the calibration (status %1).</source>
@@ -419,6 +466,10 @@
     <message>
         <source>Connect</source>
         <translation>连接</translation>
+    </message>
+    <message>
+        <source>Find Cameras…</source>
+        <translation>查找相机…</translation>
     </message>
     <message>
         <source>Disconnect</source>

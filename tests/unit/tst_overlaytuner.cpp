@@ -50,11 +50,13 @@ void TestOverlayTuner::formAndDefaults()
     QVERIFY(!calibration.at(0)->isEnabled() && !calibration.at(1)->isEnabled());
 
     const QList<QAction *> camera = menus.at(0)->menu()->actions();
-    QCOMPARE(camera.size(), 2);
+    QCOMPARE(camera.size(), 3);
     QCOMPARE(camera.at(0)->objectName(), QString("actionConnect"));
     QCOMPARE(camera.at(0)->text(), QString("Connect"));
-    QCOMPARE(camera.at(1)->objectName(), QString("actionDisconnect"));
-    QCOMPARE(camera.at(1)->text(), QString("Disconnect"));
+    QCOMPARE(camera.at(1)->objectName(), QString("actionFindCameras"));
+    QCOMPARE(camera.at(1)->text(), QString("Find Cameras…"));
+    QCOMPARE(camera.at(2)->objectName(), QString("actionDisconnect"));
+    QCOMPARE(camera.at(2)->text(), QString("Disconnect"));
     const QList<QAction *> about = menus.at(2)->menu()->actions();
     QCOMPARE(about.size(), 1);
     QCOMPARE(about.at(0)->objectName(), QString("actionAbout"));

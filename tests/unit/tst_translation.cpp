@@ -107,6 +107,8 @@ void TestTranslation::windowsUseTheTranslation()
     const QList<QAction *> menus = window.menuBar()->actions();
     QCOMPARE(menus.at(0)->text(), QString::fromUtf8("相机"));
     QCOMPARE(window.findChild<QAction *>("actionConnect")->text(), QString::fromUtf8("连接"));
+    QCOMPARE(window.findChild<QAction *>("actionFindCameras")->text(),
+             QString::fromUtf8("查找相机…"));
 
     AboutDialog about;
     QCOMPARE(about.findChild<QLabel *>("versionText")->text(), QString::fromUtf8("版本：V 1.0.1"));
