@@ -1,5 +1,5 @@
 // libFuzzer entry: the SDK's reading of the login check's DeviceInfo document.
-#include "deviceinfo.h"
+#include "http/deviceinfo.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -3,7 +3,7 @@
 // paths, and the search for the line a fault is on).
 //
 // Input: the profile's bytes; it is read for the address "127.0.0.1".
-#include "deviceprofile.h"
+#include "profile/deviceprofile.h"
 
 #include <cstddef>
 #include <cstdint>

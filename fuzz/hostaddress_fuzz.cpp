@@ -1,6 +1,6 @@
 // libFuzzer entry: the SDK's check that a login's address names a host and
 // nothing that could steer the URL elsewhere.
-#include "hostaddress.h"
+#include "http/hostaddress.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -6,7 +6,7 @@
 // buffers of n bytes); the result must be the same as from one buffer, since
 // a socket may hand the bytes over cut anywhere. What comes out must be parts
 // of the canonical shape only.
-#include "multipartreframer.h"
+#include "preview/mjpeg/multipartreframer.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // libFuzzer entry: the SDK's splitting of an ISAPI request line into method
 // and path.
-#include "requestline.h"
+#include "http/requestline.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -6,9 +6,9 @@
 #ifndef ONVIFRESOLVER_H
 #define ONVIFRESOLVER_H
 
-#include "deviceprofile.h"
-#include "httpclient.h"
+#include "http/httpclient.h"
 #include "onvif/onvifreplies.h"
+#include "profile/deviceprofile.h"
 
 #include <cstdint>
 #include <mutex>

@@ -1,7 +1,7 @@
 #include "onvif/soapclient.h"
 
 #include "camnetsdk.h"
-#include "curlerror.h"
+#include "http/curlerror.h"
 #include "onvif/onvifnamespaces.h"
 #include "onvif/onvifreplies.h"
 #include "onvif/soapenvelope.h"

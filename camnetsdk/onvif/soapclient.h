@@ -7,7 +7,7 @@
 #ifndef SOAPCLIENT_H
 #define SOAPCLIENT_H
 
-#include "httpclient.h"
+#include "http/httpclient.h"
 #include "onvif/soapdocument.h"
 
 #include <curl/curl.h>

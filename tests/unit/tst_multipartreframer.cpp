@@ -2,7 +2,7 @@
 // their parts, every frame comes out whole before any byte of the next one
 // has gone in, however the bytes are cut; and a stream that would grow memory
 // without end is refused.
-#include "multipartreframer.h"
+#include "preview/mjpeg/multipartreframer.h"
 
 #include <QtTest>
 

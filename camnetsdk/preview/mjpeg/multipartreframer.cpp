@@ -1,4 +1,4 @@
-#include "multipartreframer.h"
+#include "preview/mjpeg/multipartreframer.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,6 @@
-#include "loginsession.h"
+#include "api/loginsession.h"
 
-#include "curlerror.h"
+#include "http/curlerror.h"
 #include "onvif/onvifresolver.h"
 
 #include <curl/curl.h>
@@ -61,8 +61,7 @@ std::string LoginSession::streamUrl(int channel) const
     return m_profile.streamUrl(m_urlHost, m_port, channel);
 }
 
-int32_t LoginSession::resolveStreamUrl(int channel, HttpClient::Deadline deadline,
-                                       std::string *url)
+int32_t LoginSession::resolveStreamUrl(int channel, HttpClient::Deadline deadline, std::string *url)
 {
     if (!m_onvif) {
         *url = streamUrl(channel);

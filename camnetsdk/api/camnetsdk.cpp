@@ -2,17 +2,17 @@
 // the mapping of each call onto HTTP requests of its login's session.
 #include "camnetsdk.h"
 
-#include "curlerror.h"
-#include "deviceinfo.h"
-#include "deviceprofile.h"
-#include "hostaddress.h"
-#include "httpclient.h"
-#include "loginregistry.h"
-#include "previewregistry.h"
-#include "requestline.h"
-#include "rtspauthguard.h"
-#include "sdkconfig.h"
-#include "streamprobe.h"
+#include "api/loginregistry.h"
+#include "api/previewregistry.h"
+#include "api/sdkconfig.h"
+#include "http/curlerror.h"
+#include "http/deviceinfo.h"
+#include "http/hostaddress.h"
+#include "http/httpclient.h"
+#include "http/requestline.h"
+#include "preview/rtsp/rtspauthguard.h"
+#include "preview/streamprobe.h"
+#include "profile/deviceprofile.h"
 
 #include <X11/Xlib.h>
 #include <curl/curl.h>

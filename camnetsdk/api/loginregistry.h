@@ -5,7 +5,7 @@
 #ifndef LOGINREGISTRY_H
 #define LOGINREGISTRY_H
 
-#include "loginsession.h"
+#include "api/loginsession.h"
 
 #include <cstdint>
 #include <map>

@@ -1,6 +1,6 @@
-#include "previewregistry.h"
+#include "api/previewregistry.h"
 
-#include "identifiers.h"
+#include "api/identifiers.h"
 
 PreviewRegistry &PreviewRegistry::instance()
 {

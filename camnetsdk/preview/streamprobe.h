@@ -6,7 +6,7 @@
 #ifndef STREAMPROBE_H
 #define STREAMPROBE_H
 
-#include "httpclient.h"
+#include "http/httpclient.h"
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,4 @@
-#include "previewstatus.h"
+#include "preview/previewstatus.h"
 
 void PreviewStatus::framesDrawn(uint32_t count)
 {

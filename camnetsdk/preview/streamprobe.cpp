@@ -1,7 +1,7 @@
-#include "streamprobe.h"
+#include "preview/streamprobe.h"
 
 #include "camnetsdk.h"
-#include "curlerror.h"
+#include "http/curlerror.h"
 
 #include <curl/curl.h>
 

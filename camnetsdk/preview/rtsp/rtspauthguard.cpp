@@ -1,4 +1,4 @@
-#include "rtspauthguard.h"
+#include "preview/rtsp/rtspauthguard.h"
 
 #include <gst/gst.h>
 #include <gst/rtsp/gstrtspextension.h>

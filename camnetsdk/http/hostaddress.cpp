@@ -1,4 +1,4 @@
-#include "hostaddress.h"
+#include "http/hostaddress.h"
 
 #include <arpa/inet.h>
 

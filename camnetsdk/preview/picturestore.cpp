@@ -1,4 +1,4 @@
-#include "picturestore.h"
+#include "preview/picturestore.h"
 
 #include <gst/gst.h>
 #include <gst/video/video.h>

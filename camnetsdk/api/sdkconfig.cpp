@@ -1,4 +1,4 @@
-#include "sdkconfig.h"
+#include "api/sdkconfig.h"
 
 #include <atomic>
 

@@ -1,4 +1,4 @@
-#include "requestline.h"
+#include "http/requestline.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
-#include "loginregistry.h"
+#include "api/loginregistry.h"
 
-#include "identifiers.h"
+#include "api/identifiers.h"
 
 LoginRegistry &LoginRegistry::instance()
 {

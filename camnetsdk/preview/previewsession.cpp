@@ -1,10 +1,10 @@
-#include "previewsession.h"
+#include "preview/previewsession.h"
 
-#include "childwindow.h"
-#include "picturefit.h"
-#include "reframeprobe.h"
-#include "rtspauthguard.h"
-#include "sdkconfig.h"
+#include "api/sdkconfig.h"
+#include "preview/childwindow.h"
+#include "preview/mjpeg/reframeprobe.h"
+#include "preview/picturefit.h"
+#include "preview/rtsp/rtspauthguard.h"
 
 #include <gst/gst.h>
 #include <gst/rtsp/gstrtspdefs.h>

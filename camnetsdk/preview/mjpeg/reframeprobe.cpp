@@ -1,6 +1,6 @@
-#include "reframeprobe.h"
+#include "preview/mjpeg/reframeprobe.h"
 
-#include "multipartreframer.h"
+#include "preview/mjpeg/multipartreframer.h"
 
 #include <gst/gst.h>
 

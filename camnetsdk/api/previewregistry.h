@@ -4,7 +4,7 @@
 #ifndef PREVIEWREGISTRY_H
 #define PREVIEWREGISTRY_H
 
-#include "previewsession.h"
+#include "preview/previewsession.h"
 
 #include <cstdint>
 #include <map>

@@ -1,4 +1,4 @@
-#include "childwindow.h"
+#include "preview/childwindow.h"
 
 #include <X11/Xlib.h>
 

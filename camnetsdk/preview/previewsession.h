@@ -8,10 +8,10 @@
 #define PREVIEWSESSION_H
 
 #include "camnetsdk.h"
-#include "deviceprofile.h"
-#include "picturestore.h"
-#include "previewstatus.h"
-#include "rtspauthguard.h"
+#include "preview/picturestore.h"
+#include "preview/previewstatus.h"
+#include "preview/rtsp/rtspauthguard.h"
+#include "profile/deviceprofile.h"
 
 #include <atomic>
 #include <chrono>

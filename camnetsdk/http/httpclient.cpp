@@ -1,6 +1,6 @@
-#include "httpclient.h"
+#include "http/httpclient.h"
 
-#include "sdkconfig.h"
+#include "api/sdkconfig.h"
 
 #include <algorithm>
 

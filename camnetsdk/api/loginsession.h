@@ -3,9 +3,9 @@
 #ifndef LOGINSESSION_H
 #define LOGINSESSION_H
 
-#include "deviceprofile.h"
-#include "httpclient.h"
-#include "httpresult.h"
+#include "http/httpclient.h"
+#include "http/httpresult.h"
+#include "profile/deviceprofile.h"
 
 #include <memory>
 #include <mutex>

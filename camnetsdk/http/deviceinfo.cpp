@@ -1,4 +1,4 @@
-#include "deviceinfo.h"
+#include "http/deviceinfo.h"
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>

@@ -1,4 +1,4 @@
-#include "curlerror.h"
+#include "http/curlerror.h"
 
 #include "camnetsdk.h"
 

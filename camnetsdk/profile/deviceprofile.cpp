@@ -1,4 +1,4 @@
-#include "deviceprofile.h"
+#include "profile/deviceprofile.h"
 
 #include <glib.h>
 

@@ -1,4 +1,4 @@
-#include "picturefit.h"
+#include "preview/picturefit.h"
 
 #include <gst/video/video.h>
 
