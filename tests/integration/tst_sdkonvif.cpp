@@ -10,6 +10,7 @@
 // own codes.
 #include "camnetsdk.h"
 #include "sdkcalls.h"
+#include "stderrcapture.h"
 
 #include "onvif/onvifnamespaces.h"
 #include "onvif/onvifreplies.h"
@@ -37,42 +38,7 @@ constexpr int slow = 30000;
 const QSize visibleSize(640, 480);
 const QSize thermalSize(384, 288);
 
-// Standard error of this process, caught for the life of the object.
-class StderrCapture
-{
-public:
-    StderrCapture() : m_path(m_dir.filePath(QStringLiteral("stderr")))
-    {
-        std::fflush(stderr);
-        m_saved = ::dup(2);
-        const int fd = ::open(qPrintable(m_path), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ::dup2(fd, 2);
-        ::close(fd);
-    }
-    ~StderrCapture() { restore(); }
-
-    QByteArray text()
-    {
-        restore();
-        QFile file(m_path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-
-private:
-    void restore()
-    {
-        if (m_saved < 0)
-            return;
-        std::fflush(stderr);
-        ::dup2(m_saved, 2);
-        ::close(m_saved);
-        m_saved = -1;
-    }
-
-    QTemporaryDir m_dir;
-    QString m_path;
-    int m_saved = -1;
-};
+using TestSupport::StderrCapture;
 
 std::unique_ptr<Camsim> startCamsim(const QStringList &onvif)
 {

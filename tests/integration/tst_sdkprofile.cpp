@@ -5,6 +5,7 @@
 // anything is sent.
 #include "camnetsdk.h"
 #include "sdkcalls.h"
+#include "stderrcapture.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -17,42 +18,7 @@ namespace {
 using TestSupport::Camsim;
 using TestSupport::login;
 
-// Standard error of this process, caught for the life of the object.
-class StderrCapture
-{
-public:
-    StderrCapture() : m_path(m_dir.filePath(QStringLiteral("stderr")))
-    {
-        std::fflush(stderr);
-        m_saved = ::dup(2);
-        const int fd = ::open(qPrintable(m_path), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ::dup2(fd, 2);
-        ::close(fd);
-    }
-    ~StderrCapture() { restore(); }
-
-    QByteArray text()
-    {
-        restore();
-        QFile file(m_path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-
-private:
-    void restore()
-    {
-        if (m_saved < 0)
-            return;
-        std::fflush(stderr);
-        ::dup2(m_saved, 2);
-        ::close(m_saved);
-        m_saved = -1;
-    }
-
-    QTemporaryDir m_dir;
-    QString m_path;
-    int m_saved = -1;
-};
+using TestSupport::StderrCapture;
 
 // Requests the camera answered, Digest's challenges left out.
 int requestsFor(const Camsim &sim, const QByteArray &path)

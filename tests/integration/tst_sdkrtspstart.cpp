@@ -9,6 +9,7 @@
 
 #include "camnetsdk.h"
 #include "camsimprocess.h"
+#include "rtsplogins.h"
 #include "scriptedrtspserver.h"
 #include "sdkcalls.h"
 
@@ -136,9 +137,7 @@ private:
     // -1 when the login failed.
     int32_t login(quint16 rtspPort, const QString &transport, bool basic = false);
 
-    std::unique_ptr<TestSupport::Camsim> m_sim;
-    QTemporaryDir m_dir;
-    std::vector<int32_t> m_logins;
+    std::unique_ptr<TestSupport::RtspLogins> m_logins;
 };
 
 void TestSdkRtspStart::initTestCase()
@@ -146,40 +145,19 @@ void TestSdkRtspStart::initTestCase()
     QVERIFY(CamNet_Init());
     CamNet_SetConnectTime(2000, 1);
     CamNet_SetReconnect(300, 1);
-    m_sim.reset(new TestSupport::Camsim);
-    QVERIFY(m_sim->port());
-    QVERIFY(m_dir.isValid());
+    m_logins.reset(new TestSupport::RtspLogins);
+    QVERIFY(m_logins->camsimPort());
 }
 
 void TestSdkRtspStart::cleanup()
 {
     // Ends every preview, also of a test that failed half-way.
-    for (const int32_t id : m_logins)
-        CamNet_Logout(id);
-    m_logins.clear();
+    m_logins->logoutAll();
 }
 
 int32_t TestSdkRtspStart::login(quint16 rtspPort, const QString &transport, bool basic)
 {
-    static int profiles = 0;
-    const QString path = m_dir.filePath(QStringLiteral("profile-%1.ini").arg(++profiles));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return -1;
-    file.write(QStringLiteral("[General]\nstreamUrl=rtsp://{host}:%1/channels/{channel}\n"
-                              "rtspTransport=%2\nrtspBasicAuth=%3\n")
-                   .arg(rtspPort)
-                   .arg(transport)
-                   .arg(basic ? "true" : "false")
-                   .toUtf8());
-    file.close();
-    qputenv("CAMNETSDK_PROFILE", path.toUtf8());
-    const int32_t id = TestSupport::login(m_sim->port());
-    if (id >= 0)
-        m_logins.push_back(id);
-    else
-        qWarning("login failed with %d", int(CamNet_GetLastError()));
-    return id;
+    return m_logins->login(rtspPort, transport, basic);
 }
 
 void TestSdkRtspStart::playsOnceTheStreamIsSetUp_data()
