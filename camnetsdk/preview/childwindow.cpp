@@ -142,13 +142,18 @@ struct ChildWindow::Lettering
     bool usable() const { return set || core; }
     std::string drawable(const std::string &text) const;
     int width(const std::string &text) const;
-    void draw(Window window, int x, int y, const std::string &text) const;
+    void draw(Drawable target, int x, int y, const std::string &text) const;
+    // The window's picture of the text: black with the lines centred on it.
+    void compose(Drawable target, int width, int height,
+                 const std::vector<std::string> &lines) const;
 
     Display *const display;
     XFontSet set = nullptr;
     XFontStruct *core = nullptr;
     bool hasEllipsis = false;
     GC gc = nullptr;
+    unsigned long foreground = 0;
+    unsigned long background = 0;
     int ascent = 0;
     int lineHeight = 0;
 };
@@ -176,9 +181,10 @@ ChildWindow::Lettering::Lettering(Display *display, Window window) : display(dis
     const int screen = DefaultScreen(display);
     XColor grey{};
     grey.red = grey.green = grey.blue = 0xdddd;
-    const unsigned long foreground = XAllocColor(display, DefaultColormap(display, screen), &grey)
-                                         ? grey.pixel
-                                         : WhitePixel(display, screen);
+    foreground = XAllocColor(display, DefaultColormap(display, screen), &grey)
+                     ? grey.pixel
+                     : WhitePixel(display, screen);
+    background = BlackPixel(display, screen);
     // Made on the window itself: its depth may not be the root's.
     gc = XCreateGC(display, window, 0, nullptr);
     XSetForeground(display, gc, foreground);
@@ -214,12 +220,26 @@ int ChildWindow::Lettering::width(const std::string &text) const
     return core ? XTextWidth(core, text.data(), int(text.size())) : 0;
 }
 
-void ChildWindow::Lettering::draw(Window window, int x, int y, const std::string &text) const
+void ChildWindow::Lettering::draw(Drawable target, int x, int y, const std::string &text) const
 {
     if (set)
-        Xutf8DrawString(display, window, set, gc, x, y, text.data(), int(text.size()));
+        Xutf8DrawString(display, target, set, gc, x, y, text.data(), int(text.size()));
     else if (core)
-        XDrawString(display, window, gc, x, y, text.data(), int(text.size()));
+        XDrawString(display, target, gc, x, y, text.data(), int(text.size()));
+}
+
+void ChildWindow::Lettering::compose(Drawable target, int width, int height,
+                                     const std::vector<std::string> &lines) const
+{
+    XSetForeground(display, gc, background);
+    XFillRectangle(display, target, gc, 0, 0, unsigned(width), unsigned(height));
+    XSetForeground(display, gc, foreground);
+    const int step = lineHeight + lineGap;
+    int baseline = (height - int(lines.size()) * step + lineGap) / 2 + ascent;
+    for (const std::string &line : lines) {
+        draw(target, std::max((width - this->width(line)) / 2, 0), baseline, line);
+        baseline += step;
+    }
 }
 
 std::unique_ptr<ChildWindow> ChildWindow::create(unsigned long parent)
@@ -321,16 +341,21 @@ void ChildWindow::showStatus(const std::string &text)
         return;
     if (!m_lettering)
         m_lettering = std::make_unique<Lettering>(m_display, Window(m_child));
-    XClearWindow(m_display, Window(m_child));
-    if (m_lettering->usable()) {
-        const std::vector<std::string> lines = linesOf(m_lettering->drawable(text));
-        const int step = m_lettering->lineHeight + lineGap;
-        int baseline = (m_height - int(lines.size()) * step + lineGap) / 2 + m_lettering->ascent;
-        for (const std::string &line : lines) {
-            const int x = (m_width - m_lettering->width(line)) / 2;
-            m_lettering->draw(Window(m_child), std::max(x, 0), baseline, line);
-            baseline += step;
-        }
+    const Window window = Window(m_child);
+    XWindowAttributes attributes{};
+    if (!m_lettering->usable() || !XGetWindowAttributes(m_display, window, &attributes)) {
+        XClearWindow(m_display, window);
+    } else {
+        // Composed off screen and copied in one request: a window cleared
+        // but not yet lettered would flash black at every new attempt.
+        const int width = std::max(m_width, 1);
+        const int height = std::max(m_height, 1);
+        const Pixmap canvas = XCreatePixmap(m_display, window, unsigned(width), unsigned(height),
+                                            unsigned(attributes.depth));
+        m_lettering->compose(canvas, width, height, linesOf(m_lettering->drawable(text)));
+        XCopyArea(m_display, canvas, window, m_lettering->gc, 0, 0, unsigned(width),
+                  unsigned(height), 0, 0);
+        XFreePixmap(m_display, canvas);
     }
     // Drawn by the server before the caller looks whether a frame came
     // meanwhile, which the sink then has to draw again over the text.
