@@ -171,7 +171,7 @@ void TestCameraDiscovery::garbageYieldsNothing_data()
     const QByteArray good =
         answer(match("urn:uuid:cam-a", "", "http://192.168.1.64/onvif/device_service"));
     QTest::newRow("empty") << QByteArray();
-    QTest::newRow("not XML") << QByteArray("\x01\x02garbage\xff", 12);
+    QTest::newRow("not XML") << QByteArray("\x01\x02garbage\xff");
     QTest::newRow("truncated") << good.left(good.size() - 30);
     QTest::newRow("trailing garbage") << good + "<oops>";
     QTest::newRow("mismatched tags") << QByteArray(good).replace("</wsdd:ProbeMatches>", "</x>");
