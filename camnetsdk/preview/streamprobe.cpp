@@ -140,8 +140,13 @@ int32_t StreamProbe::runRtsp(HttpClient::Deadline deadline)
     const CURLcode code = request(deadline);
     // A refusal counts whatever shape it came in: a 404 without CSeq or
     // with a body cut short still says the path is not served.
-    if (m_status >= 400)
+    if (m_status >= 400) {
+        // A Digest challenge libcurl would not answer for its missing CSeq
+        // says nothing of the password; a Basic one the profile forbids does.
+        if (m_status == 401 && code == CURLE_RTSP_CSEQ_ERROR && m_digestChallenge)
+            return CAMNET_ERR_PROTOCOL;
         return camNetErrorOfStatus(m_status, CAMNET_ERR_CHANNEL_UNAVAILABLE);
+    }
     if (code != CURLE_OK && code != CURLE_WRITE_ERROR)
         return camNetErrorOf(code);
     if (const int32_t error = camNetErrorOfStatus(m_status, CAMNET_ERR_CHANNEL_UNAVAILABLE))

@@ -534,12 +534,12 @@ void ScriptedRtspServer::Private::answer(Connection &c, const Message &m)
     }
     const bool guarded = m.method == "DESCRIBE" || m.method == "SETUP" || m.method == "PLAY";
     if (guarded && !authorised(m)) {
-        const bool basic = options.auth != Auth::Digest;
+        const bool basic = options.auth == Auth::Basic || options.auth == Auth::BasicWithoutCSeq;
         const QByteArray challenge =
             basic ? "Basic realm=\"" + realm + "\""
                   : "Digest realm=\"" + realm + "\", nonce=\"" + nonce + "\"";
         reply(c, m, 401, "WWW-Authenticate: " + challenge + "\r\n", "",
-              options.auth != Auth::BasicWithoutCSeq);
+              options.auth != Auth::BasicWithoutCSeq && options.auth != Auth::DigestWithoutCSeq);
         return;
     }
     const QByteArray path = pathOf(m.uri);
@@ -578,6 +578,7 @@ bool ScriptedRtspServer::Private::authorised(const Message &m) const
         return given.left(6).toLower() == "basic " &&
                given.mid(6).trimmed() == (options.user + ":" + options.password).toBase64();
     case Auth::Digest:
+    case Auth::DigestWithoutCSeq:
         break;
     }
     if (given.left(7).toLower() != "digest ")

@@ -21,11 +21,12 @@ class ScriptedRtspServer
 {
 public:
     // Which scheme DESCRIBE, SETUP and PLAY must be authorised with.
-    // BasicWithoutCSeq: Basic, and its challenges carry no CSeq header.
+    // ...WithoutCSeq: its challenges carry no CSeq header.
     enum class Auth
     {
         None,
         Digest,
+        DigestWithoutCSeq,
         Basic,
         BasicWithoutCSeq
     };

@@ -251,6 +251,9 @@ void TestSdkRtspStart::failsWithTheCameraReason_data()
     QTest::newRow("Basic not allowed") << camera(Auth::Basic) << "tcp" << false << 1 << refused;
     QTest::newRow("Basic not allowed, challenge without CSeq")
         << camera(Auth::BasicWithoutCSeq) << "tcp" << false << 1 << refused;
+    // Nothing says the password was wrong: the challenge could not be read.
+    QTest::newRow("Digest challenge without CSeq")
+        << camera(Auth::DigestWithoutCSeq) << "tcp" << false << 1 << int(CAMNET_ERR_PROTOCOL);
 
     const std::pair<const char *, NotFound> shapes[] = {
         {"404", NotFound::Plain},
