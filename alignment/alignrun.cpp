@@ -349,10 +349,22 @@ bool AlignRun::lookWithoutOverlay()
         }
     }
     report(8, AutoAligner::tr("Finding where the overlay must go"));
+    bool retry = false;
+    if (estimateTarget(visible, thermal, &retry))
+        return true;
+    if (!retry)
+        return false;
+    // Noise now and then splits one picture's tiles; a scene at several
+    // depths splits the next pictures again.
+    const quint64 againAt = monotonicUs();
+    for (int i = 0; i < targetPictures; ++i) {
+        if (!nextFrame(1, againAt, &visible[i]) || !nextFrame(2, againAt, &thermal[i]))
+            return false;
+    }
     return estimateTarget(visible, thermal);
 }
 
-bool AlignRun::estimateTarget(const Frame visible[], const Frame thermal[])
+bool AlignRun::estimateTarget(const Frame visible[], const Frame thermal[], bool *retry)
 {
     OverlayMap fits[targetPictures];
     for (int i = 0; i < targetPictures; ++i) {
@@ -367,6 +379,10 @@ bool AlignRun::estimateTarget(const Frame visible[], const Frame thermal[])
         const TargetEstimator::Result r = TargetEstimator::estimate(in);
         if (stopping())
             return false;
+        if (retry && r.refusal == RegistrationRefusal::TilesDisagree) {
+            *retry = true;
+            return false;
+        }
         if (r.refusal != RegistrationRefusal::None) {
             refuse(refusalText(r.refusal));
             return false;

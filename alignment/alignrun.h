@@ -76,7 +76,9 @@ private:
 
     // Picture steps.
     bool lookWithoutOverlay();
-    bool estimateTarget(const Frame visible[], const Frame thermal[]);
+    // False after a refusal, or, when `retry` is given, after a split
+    // between depths that a second set of pictures is to confirm first.
+    bool estimateTarget(const Frame visible[], const Frame thermal[], bool *retry = nullptr);
     // The overlay's map on pictures made after a write has shown, starting
     // from where it should be; `expectMove` when the write moves it by an
     // amount not known yet.
