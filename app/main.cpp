@@ -8,6 +8,7 @@
 
 int main(int argc, char *argv[])
 {
+    limitAllocatorArenas();
     auto *app = new QApplication(argc, argv);
     loadTranslator();
 

@@ -1,5 +1,6 @@
-// Start-up steps of the tool that need no window: the translator and the rule
-// that places the main window on the desktop's work area.
+// Start-up steps of the tool that need no window: the allocator's limits, the
+// translator and the rule that places the main window on the desktop's work
+// area.
 #ifndef STARTUP_H
 #define STARTUP_H
 
@@ -21,5 +22,9 @@ WindowPlacement placeOnWorkArea(int workWidth, int workHeight);
 
 // Installs the Chinese translation that lies beside the executable, if any.
 void loadTranslator();
+
+// Bounds how many heaps the C library keeps for threads; called before any
+// thread starts.
+void limitAllocatorArenas();
 
 #endif // STARTUP_H

@@ -8,6 +8,7 @@
 #include "camnetsdk.h"
 #include "camsimprocess.h"
 #include "overlaytuner.h"
+#include "startup.h"
 #include "tooldriver.h"
 
 #include <QApplication>
@@ -223,6 +224,8 @@ int main(int argc, char **argv)
     }
     if (!ToolDriver::useX11("preview_load"))
         return 1;
+    // As the tool does in its main().
+    limitAllocatorArenas();
     QApplication app(argc, argv);
 
     TestSupport::Camsim::Options options;

@@ -13,6 +13,7 @@
 #include "camnetsdk.h"
 #include "camsimprocess.h"
 #include "overlaytuner.h"
+#include "startup.h"
 #include "tooldriver.h"
 
 #include <QApplication>
@@ -254,6 +255,8 @@ int main(int argc, char **argv)
     }
     if (!ToolDriver::useX11("reconnect_memory"))
         return 1;
+    // As the tool does in its main().
+    limitAllocatorArenas();
     QApplication app(argc, argv);
     return measure(stream, restarts);
 }
