@@ -1,6 +1,7 @@
 #include "testsupport.h"
 
 #include <QApplication>
+#include <QColor>
 #include <QCursor>
 #include <QDialog>
 #include <QFile>
@@ -9,6 +10,24 @@
 #include <QTimer>
 
 namespace TestSupport {
+
+bool looksLikeVisibleScene(const QImage &image)
+{
+    if (image.width() < 16 || image.height() < 16)
+        return false;
+    const auto at = [&](double x, double y) {
+        return QColor(image.pixel(int(x * (image.width() - 1)), int(y * (image.height() - 1))));
+    };
+    for (double x : {0.1, 0.5, 0.9}) {
+        const QColor sky = at(x, 0.25);
+        const QColor grass = at(x, 0.92);
+        if (!(sky.blue() > sky.red() + 20 && sky.blue() > 150))
+            return false;
+        if (!(grass.green() > grass.red() + 20 && grass.green() > grass.blue() + 30))
+            return false;
+    }
+    return true;
+}
 
 QString dataPath(const QString &name)
 {

@@ -2,6 +2,7 @@
 #ifndef TESTSUPPORT_H
 #define TESTSUPPORT_H
 
+#include <QImage>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -10,6 +11,9 @@
 class QWidget;
 
 namespace TestSupport {
+
+// Channel 1 of the simulator: sky above and grass below across the picture.
+bool looksLikeVisibleScene(const QImage &image);
 
 QString dataPath(const QString &name);
 QByteArray readDataFile(const QString &name);

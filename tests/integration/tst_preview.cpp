@@ -6,6 +6,7 @@
 #include "camnetsdk.h"
 #include "camsimprocess.h"
 #include "sdkcalls.h"
+#include "testsupport.h"
 
 #include <QColor>
 #include <QElapsedTimer>
@@ -307,24 +308,7 @@ private:
     Display *m_display = nullptr;
 };
 
-// Channel 1 shows sky above and grass below; neither is the test's magenta.
-bool looksLikeVisibleScene(const QImage &image)
-{
-    if (image.width() < 16 || image.height() < 16)
-        return false;
-    const auto at = [&](double x, double y) {
-        return QColor(image.pixel(int(x * (image.width() - 1)), int(y * (image.height() - 1))));
-    };
-    for (double x : {0.1, 0.5, 0.9}) {
-        const QColor sky = at(x, 0.25);
-        const QColor grass = at(x, 0.92);
-        if (!(sky.blue() > sky.red() + 20 && sky.blue() > 150))
-            return false;
-        if (!(grass.green() > grass.red() + 20 && grass.green() > grass.blue() + 30))
-            return false;
-    }
-    return true;
-}
+using TestSupport::looksLikeVisibleScene;
 
 // A picture of the visible scene as wide as image, in the band of rows from
 // top that is height rows high, give or take a row of rounding, with every

@@ -244,6 +244,39 @@ void MultipartReframer::emitPart(size_t from, size_t size)
     out += "\r\n";
 }
 
+bool MultipartReframer::JpegWalk::markerCode(uint8_t c)
+{
+    if (c == 0xff)
+        return false; // fill bytes may precede a marker
+    if (c == 0xd9) {
+        step = Step::Ended;
+        return true;
+    }
+    if (c == 0xd8 || c == 0x00) {
+        step = Step::Lost;
+    } else if ((c >= 0xd0 && c <= 0xd7) || c == 0x01) {
+        step = Step::Marker; // markers without a length
+    } else {
+        scanFollows = c == 0xda;
+        step = Step::Length0;
+    }
+    return false;
+}
+
+void MultipartReframer::JpegWalk::lengthRead(uint8_t low)
+{
+    remaining |= low;
+    if (remaining < 2) {
+        step = Step::Lost;
+        return;
+    }
+    remaining -= 2;
+    if (remaining == 0)
+        step = scanFollows ? Step::Scan : Step::Marker;
+    else
+        step = Step::Skip;
+}
+
 size_t MultipartReframer::JpegWalk::advance(const std::string &bytes, size_t from, size_t to)
 {
     const auto *data = reinterpret_cast<const uint8_t *>(bytes.data());
@@ -260,36 +293,15 @@ size_t MultipartReframer::JpegWalk::advance(const std::string &bytes, size_t fro
             step = c == 0xff ? Step::MarkerCode : Step::Lost;
             break;
         case Step::MarkerCode:
-            if (c == 0xff)
-                break; // fill bytes may precede a marker
-            if (c == 0xd9) {
-                step = Step::Ended;
+            if (markerCode(c))
                 return i + 1;
-            }
-            if (c == 0xd8 || c == 0x00) {
-                step = Step::Lost;
-            } else if ((c >= 0xd0 && c <= 0xd7) || c == 0x01) {
-                step = Step::Marker; // markers without a length
-            } else {
-                scanFollows = c == 0xda;
-                step = Step::Length0;
-            }
             break;
         case Step::Length0:
             remaining = size_t(c) << 8;
             step = Step::Length1;
             break;
         case Step::Length1:
-            remaining |= c;
-            if (remaining < 2) {
-                step = Step::Lost;
-                break;
-            }
-            remaining -= 2;
-            if (remaining == 0)
-                step = scanFollows ? Step::Scan : Step::Marker;
-            else
-                step = Step::Skip;
+            lengthRead(c);
             break;
         case Step::Skip: {
             // A segment's payload, an embedded thumbnail's markers included,

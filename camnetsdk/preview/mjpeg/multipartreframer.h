@@ -70,6 +70,10 @@ private:
         // Walks bytes[from, to); the offset just past the end-of-image
         // marker when it is among them, else npos.
         size_t advance(const std::string &bytes, size_t from, size_t to);
+        // The step after a marker's code; true at the end-of-image marker.
+        bool markerCode(uint8_t c);
+        // The step once a segment's length is whole, given its low byte.
+        void lengthRead(uint8_t low);
     };
 
     bool seekBoundary();
